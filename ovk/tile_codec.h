@@ -1,0 +1,29 @@
+// The CCPI tile codec of version-1006 files: one tile of palette indices, cut
+// into 2 x 2 quads, coded through a table of at most 254 quads and four
+// transforms. The encoded tile's layout is documented in ovk/tile_codec.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+inline constexpr int kMaxTileEntries = 254;
+
+// Room that EncodeTile needs in `out` for a tile of this size:
+// 1 + 4 * min(254, Q) + Q bytes for Q quads.
+std::size_t TileEncodeBound(std::int32_t tileWidth, std::int32_t tileHeight);
+
+// Encodes the tile whose top-left pixel is `source` (rows `stride` bytes
+// apart) into `out`. Returns the encoded length, or -1 when the tile needs
+// more than 254 table entries (or `out` is smaller than TileEncodeBound).
+std::int32_t EncodeTile(const std::uint8_t* source, std::int32_t stride, std::int32_t tileWidth,
+                        std::int32_t tileHeight, std::span<std::uint8_t> out);
+
+// Decodes one tile from the start of `in` into the tile whose top-left pixel
+// is `dest` (rows `stride` bytes apart); only the tile's own pixels are
+// written. Returns the number of bytes the tile occupied, or -1 when the data
+// is not a well-formed tile (entry count 0, a literal of 4 * N or more, a
+// repeat with count 0 or without a literal before it, a tile that runs past
+// the end of `in`). After -1 the tile's pixels are unspecified.
+std::int32_t DecodeTile(std::span<const std::uint8_t> in, std::uint8_t* dest,
+                        std::int32_t tileWidth, std::int32_t tileHeight, std::int32_t stride);
