@@ -2,6 +2,7 @@
 // sections. The stream's layout is documented in pack/packed_format.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -13,3 +14,18 @@
 // the start of the output, or when the packed data runs out.
 std::uint32_t UnpackBlocks(std::span<std::uint8_t> out, std::uint32_t capacity,
                            std::span<const std::uint8_t> packed, std::uint32_t blockCount);
+
+// What a block decoder tells UnpackBlocks.
+inline constexpr int kUnpackBlockDone = 0;     // the block ended; the next may follow
+inline constexpr int kUnpackSectionStop = -1;  // corrupt or truncated: stop the section
+
+// Decode one block starting at *inPos of `packed`, writing from *outPos of
+// `out`; both positions advance in place. *inPos is left where the block's
+// decoding stopped reading (before its trailing byte). UnpackFlagBlock reads a
+// bit-flag block, UnpackCodedBlock a byte-coded one. They return
+// kUnpackSectionStop for an invalid byte code, a back-reference before the
+// start of the output, or a token that needs bytes past the end of `packed`.
+int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
+                    std::span<const std::uint8_t> packed, std::size_t* inPos, std::size_t* outPos);
+int UnpackCodedBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
+                     std::span<const std::uint8_t> packed, std::size_t* inPos, std::size_t* outPos);
