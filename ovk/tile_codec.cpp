@@ -44,6 +44,9 @@ constexpr int kMinShortenedRun = 4;   // shorter runs cost no more as literals
 constexpr int kMaxRefinePasses = 10;  // refinement gives up (still appending) after this
 constexpr int kTransforms = 4;
 constexpr int kQuadBytes = 4;
+// With at most this many entries every entry is in reach under every
+// transform: 3 * 63 + 62 = 251.
+constexpr int kAlwaysInReachEntries = (kMaxLiteral + 1) / kTransforms;
 
 std::uint32_t MirrorLeftRight(std::uint32_t q) {
   return ((q & 0x00FF00FFu) << 8) | ((q >> 8) & 0x00FF00FFu);
@@ -51,17 +54,11 @@ std::uint32_t MirrorLeftRight(std::uint32_t q) {
 std::uint32_t MirrorTopBottom(std::uint32_t q) {
   return (q << 16) | (q >> 16);
 }
+// Transform 3 is both mirrors; applying transform a then b is transform a ^ b.
 std::uint32_t Transform(std::uint32_t q, int t) {
-  switch (t) {
-    case 1:
-      return MirrorLeftRight(q);
-    case 2:
-      return MirrorTopBottom(q);
-    case 3:
-      return MirrorTopBottom(MirrorLeftRight(q));
-    default:
-      return q;
-  }
+  const std::uint32_t lr = MirrorLeftRight(q);
+  q = (t & 1) ? lr : q;
+  return (t & 2) ? MirrorTopBottom(q) : q;
 }
 
 std::uint32_t LoadQuad(const std::uint8_t* row0, const std::uint8_t* row1) {
@@ -80,22 +77,59 @@ bool ValidTileShape(std::int32_t tileWidth, std::int32_t tileHeight, std::int32_
          stride >= tileWidth;
 }
 
-// The encoder, phase by phase. The table search is by hash rather than by a
-// scan of the table, but every phase reproduces the first match of a linear
-// search exactly, so the bytes are those of the plain search:
+// A quad under each of the four transforms.
+struct QuadForms {
+  explicit QuadForms(std::uint32_t q) {
+    form[0] = q;
+    form[1] = MirrorLeftRight(q);
+    form[2] = MirrorTopBottom(q);
+    form[3] = MirrorTopBottom(form[1]);
+  }
+  // The transforms under which `entry` is placed as this quad, one bit each.
+  unsigned MatchMask(std::uint32_t entry) const {
+    return static_cast<unsigned>(form[0] == entry) |
+           (static_cast<unsigned>(form[1] == entry) << 1) |
+           (static_cast<unsigned>(form[2] == entry) << 2) |
+           (static_cast<unsigned>(form[3] == entry) << 3);
+  }
+  // One name for the whole orbit: its smallest member.
+  std::uint32_t Canonical() const {
+    return std::min(std::min(form[0], form[1]), std::min(form[2], form[3]));
+  }
+  std::uint32_t form[kTransforms];
+};
+
+int LowestBit(unsigned mask) {
+  return __builtin_ctz(mask);
+}
+int HighestBit(unsigned mask) {
+  return 31 - __builtin_clz(mask);
+}
+
+// The encoder, phase by phase. The table is searched by hash rather than
+// scanned, but every phase reproduces the first match of the linear search
+// exactly, so the bytes are those of the plain search.
 //
-// - While collecting, a quad is appended only when no member of its orbit
-//   (the quad under the four transforms) is in the table yet, so the table
-//   holds exactly one member of every orbit seen: the first one to occur. A
-//   later quad therefore matches that member and no other entry, and the
-//   transforms under which it matches depend only on the quad's value.
-// - While refining, every entry is a distinct value (a quad is appended only
-//   when it has no exact match), so under each transform a quad matches at
-//   most one entry. Its first match is the lowest transform that matches at
-//   all; an append can only introduce a lower one, which is kept per value.
+// Orbits. The orbit of a quad is the quad under the four transforms. While
+// collecting, a quad is appended only when no member of its orbit is in the
+// table yet, so the table holds exactly one member of every orbit seen, the
+// first to occur: the orbit's entry e. A later quad q matches e and no other
+// entry, under the transforms t with q == T_t(e) (several when e is
+// symmetric). Transforms compose by exclusive or, T_a(T_b(x)) = T_(a^b)(x),
+// and the transforms that leave e unchanged (its stabiliser, always holding 0)
+// form a group S; the transforms under which q matches e are then the coset
+// a ^ S, where a is the lowest of them.
 //
-// So the work is done per distinct quad value ("value id"). A tile that is
-// still encodable has at most 254 orbits of at most four values each.
+// Values. A distinct quad value is therefore named by its orbit o and that
+// lowest transform a: value id 4 * o + a, with q = T_a(e). No table of values
+// is needed, only a hash from each orbit's smallest member to the orbit.
+//
+// Refining. Every entry is a distinct value (a quad is appended only when it
+// has no exact match), so a quad's first match, transforms tried 0 to 3, is
+// the lowest transform that matches any entry, at that entry's position. It
+// starts as (a, position of e). Appending the value T_b(e) at position p gives
+// each value T_a(e) of the orbit the new matches a ^ b ^ S at p; the lowest of
+// them replaces its first match when it is lower.
 class TileEncoder {
  public:
   TileEncoder(const std::uint8_t* source, std::int32_t stride, std::int32_t tileWidth,
@@ -110,7 +144,7 @@ class TileEncoder {
 
  private:
   static constexpr int kMaxValues = kTransforms * kMaxTileEntries;
-  static constexpr int kHashBits = 11;       // 2048 slots: load factor at most 1/2
+  static constexpr int kMaxHashBits = 9;     // 512 slots for at most 254 orbits
   static constexpr int kCachedQuads = 2048;  // every tile size the program uses
 
   bool Collect();
@@ -118,33 +152,30 @@ class TileEncoder {
   bool Refine(std::uint8_t* out);
   std::int32_t WriteIndexStream(std::uint8_t* out) const;
 
-  int Find(std::uint32_t value) const {
-    std::uint32_t slot = (value * 0x9E3779B1u) >> hashShift_;
+  int FindOrbit(std::uint32_t canonical) const {
+    std::uint32_t slot = (canonical * 0x9E3779B1u) >> hashShift_;
     for (;;) {
-      const int id = slots_[slot];
-      if (id == 0) return -1;
-      if (values_[id - 1] == value) return id - 1;
+      const int orbit = slots_[slot] - 1;
+      if (orbit < 0 || canonical_[orbit] == canonical) return orbit;
       slot = (slot + 1) & hashMask_;
     }
   }
-  void Insert(std::uint32_t value, int id) {
-    std::uint32_t slot = (value * 0x9E3779B1u) >> hashShift_;
+  void InsertOrbit(std::uint32_t canonical, int orbit) {
+    std::uint32_t slot = (canonical * 0x9E3779B1u) >> hashShift_;
     while (slots_[slot] != 0) slot = (slot + 1) & hashMask_;
-    slots_[slot] = static_cast<std::uint16_t>(id + 1);
+    slots_[slot] = static_cast<std::uint8_t>(orbit + 1);
   }
-  // Transforms under which `value` is placed as `entry`, one bit each.
-  static std::uint8_t MatchMask(std::uint32_t value, std::uint32_t entry) {
-    std::uint8_t mask = 0;
-    for (int t = 0; t < kTransforms; ++t) {
-      if (Transform(value, t) == entry) mask |= static_cast<std::uint8_t>(1u << t);
-    }
-    return mask;
+  // The value id of a quad whose orbit has been collected.
+  int ValueId(std::uint32_t quad) const {
+    const QuadForms forms(quad);
+    const int orbit = FindOrbit(forms.Canonical());
+    return kTransforms * orbit + LowestBit(forms.MatchMask(entry_[orbit]));
   }
-  // Calls fn(id) for every quad in quad order.
+  // Calls fn(value id) for every quad in quad order.
   template <typename Fn>
-  void ForEachQuadId(Fn&& fn) const;
-  // Appends value `id` to the table in `out` and updates first matches.
-  void Append(std::uint8_t* out, int id);
+  void ForEachQuadValue(Fn&& fn) const;
+  int Literal(int value) const { return firstT_[value] * entryCount_ + firstPos_[value]; }
+  void Append(std::uint8_t* out, int value);
 
   const std::uint8_t* source_;
   std::int32_t stride_;
@@ -154,165 +185,171 @@ class TileEncoder {
 
   int hashShift_ = 0;
   std::uint32_t hashMask_ = 0;
-  std::uint16_t slots_[1 << kHashBits];  // value id + 1, 0 when empty
+  std::uint8_t slots_[1 << kMaxHashBits];  // orbit + 1, 0 when empty
 
-  int valueCount_ = 0;
-  std::uint32_t values_[kMaxValues];
-  std::uint8_t orbitEntry_[kMaxValues];             // collected entry of the value's orbit
-  std::uint8_t matchMask_[kMaxValues];              // transforms matching that entry
-  std::uint8_t firstT_[kMaxValues];                 // first match while refining: transform
-  std::uint8_t firstPos_[kMaxValues];               // ... and table position
-  std::int16_t orbitIds_[kMaxValues][kTransforms];  // id of the value under t, or -1
+  // Per orbit, in order of collection.
+  int orbitCount_ = 0;
+  std::uint32_t entry_[kMaxTileEntries];      // the orbit's collected entry e
+  std::uint32_t canonical_[kMaxTileEntries];  // its smallest member
+  std::uint8_t stabiliser_[kMaxTileEntries];  // transforms leaving e unchanged, one bit each
+  std::uint8_t usage_[kMaxTileEntries];       // usage class
 
-  int collected_ = 0;  // entries found while collecting
-  std::uint32_t collectedEntries_[kMaxTileEntries];
-  std::uint8_t usageClass_[kMaxTileEntries];
+  // Per value id.
+  std::uint8_t present_[kMaxValues];   // the value occurs in the tile
+  std::uint8_t firstT_[kMaxValues];    // first match while refining: transform
+  std::uint8_t firstPos_[kMaxValues];  // ... and table position
+
   int entryCount_ = 0;  // N, also kept in out[0]
 
-  std::uint16_t quadIds_[kCachedQuads];  // value id of each quad, for small tiles
+  std::uint16_t quadValues_[kCachedQuads];  // value id of each quad, for small tiles
 };
 
 template <typename Fn>
-void TileEncoder::ForEachQuadId(Fn&& fn) const {
+void TileEncoder::ForEachQuadValue(Fn&& fn) const {
   if (quadCount_ <= kCachedQuads) {
-    for (std::int64_t i = 0; i < quadCount_; ++i) fn(quadIds_[i]);
+    for (std::int64_t i = 0; i < quadCount_; ++i) fn(quadValues_[i]);
     return;
   }
-  // Larger tiles than the program uses: look every quad up again.
+  // Larger tiles than the program uses: classify every quad again.
   for (std::int32_t qy = 0; qy < quadRows_; ++qy) {
     const std::uint8_t* row0 = source_ + static_cast<std::ptrdiff_t>(2 * qy) * stride_;
     const std::uint8_t* row1 = row0 + stride_;
-    for (std::int32_t qx = 0; qx < quadsAcross_; ++qx)
-      fn(Find(LoadQuad(row0 + 2 * qx, row1 + 2 * qx)));
+    std::uint32_t previous = 0;
+    int previousValue = -1;
+    for (std::int32_t qx = 0; qx < quadsAcross_; ++qx) {
+      const std::uint32_t quad = LoadQuad(row0 + 2 * qx, row1 + 2 * qx);
+      if (previousValue < 0 || quad != previous) previousValue = ValueId(quad);
+      previous = quad;
+      fn(previousValue);
+    }
   }
 }
 
-// Phase 1: find one entry per orbit, in order of first occurrence, and the
-// highest transform (tried 3, 2, 1, 0) under which a later quad matched it.
+// Phase 1: one entry per orbit, in order of first occurrence, and its usage
+// class: the highest transform (tried 3, 2, 1, 0) under which any later quad
+// matched it.
 bool TileEncoder::Collect() {
-  const std::int64_t maxValues = std::min<std::int64_t>(quadCount_, kMaxValues);
+  const std::int64_t maxOrbits = std::min<std::int64_t>(quadCount_, kMaxTileEntries);
   int bits = 2;
-  while ((std::int64_t{1} << bits) < 2 * maxValues) ++bits;
+  while ((std::int64_t{1} << bits) < 2 * maxOrbits) ++bits;
   hashShift_ = 32 - bits;
   hashMask_ = (1u << bits) - 1;
-  std::memset(slots_, 0, sizeof(slots_[0]) << bits);
+  std::memset(slots_, 0, std::size_t{1} << bits);
 
   std::int64_t i = 0;
   std::uint32_t previous = 0;
-  int previousId = -1;
+  int value = -1;  // of the previous quad
+  int raise = 0;   // the usage class a further quad of that value gives
   for (std::int32_t qy = 0; qy < quadRows_; ++qy) {
     const std::uint8_t* row0 = source_ + static_cast<std::ptrdiff_t>(2 * qy) * stride_;
     const std::uint8_t* row1 = row0 + stride_;
     for (std::int32_t qx = 0; qx < quadsAcross_; ++qx, ++i) {
       const std::uint32_t quad = LoadQuad(row0 + 2 * qx, row1 + 2 * qx);
-      int id = (quad == previous && previousId >= 0) ? previousId : Find(quad);
-      bool raises = true;
-      if (id < 0) {
-        // A value not seen before: is another member of its orbit known?
-        int entry = -1;
-        for (int t = kTransforms - 1; t > 0 && entry < 0; --t) {
-          const int other = Find(Transform(quad, t));
-          if (other >= 0) entry = orbitEntry_[other];
+      if (quad != previous || value < 0) {
+        const QuadForms forms(quad);
+        const std::uint32_t canonical = forms.Canonical();
+        int orbit = FindOrbit(canonical);
+        if (orbit < 0) {
+          // A new orbit: the quad becomes its entry and raises nothing.
+          if (orbitCount_ == kMaxTileEntries) return false;
+          orbit = orbitCount_++;
+          const unsigned stabiliser = forms.MatchMask(quad);
+          entry_[orbit] = quad;
+          canonical_[orbit] = canonical;
+          stabiliser_[orbit] = static_cast<std::uint8_t>(stabiliser);
+          usage_[orbit] = 0;
+          std::memset(present_ + kTransforms * orbit, 0, kTransforms);
+          InsertOrbit(canonical, orbit);
+          value = kTransforms * orbit;
+          raise = HighestBit(stabiliser);
+          present_[value] = 1;
+          if (i < kCachedQuads) quadValues_[i] = static_cast<std::uint16_t>(value);
+          previous = quad;
+          continue;
         }
-        if (entry < 0) {
-          // A new orbit: this quad becomes an entry and raises nothing.
-          if (collected_ == kMaxTileEntries) return false;
-          entry = collected_++;
-          collectedEntries_[entry] = quad;
-          usageClass_[entry] = 0;
-          raises = false;
-        }
-        id = valueCount_++;
-        values_[id] = quad;
-        orbitEntry_[id] = static_cast<std::uint8_t>(entry);
-        matchMask_[id] = MatchMask(quad, collectedEntries_[entry]);
-        Insert(quad, id);
+        const unsigned mask = forms.MatchMask(entry_[orbit]);
+        value = kTransforms * orbit + LowestBit(mask);
+        raise = HighestBit(mask);
+        present_[value] = 1;
+        previous = quad;
       }
-      if (raises) {
-        // Transforms are tried from 3 down, so the match is the highest one.
-        const int t = 31 - __builtin_clz(matchMask_[id]);
-        std::uint8_t& usage = usageClass_[orbitEntry_[id]];
-        if (usage < t) usage = static_cast<std::uint8_t>(t);
-      }
-      if (i < kCachedQuads) quadIds_[i] = static_cast<std::uint16_t>(id);
-      previous = quad;
-      previousId = id;
+      std::uint8_t& usage = usage_[value / kTransforms];
+      if (usage < raise) usage = static_cast<std::uint8_t>(raise);
+      if (i < kCachedQuads) quadValues_[i] = static_cast<std::uint16_t>(value);
     }
   }
   return true;
 }
 
-// Phase 2: write the entries grouped by usage class 1, 2, 3, 0, keeping their
-// order within a group, and derive each value's first match (transforms tried
-// 0 to 3) from its orbit's new position.
+// Phase 2: write the entries grouped by usage class 1, 2, 3, 0, keeping the
+// order of collection within a group. Each value's first match is then its
+// lowest transform at its orbit's new position.
 void TileEncoder::Order(std::uint8_t* out) {
-  static constexpr std::uint8_t kClassOrder[] = {1, 2, 3, 0};
-  std::uint8_t position[kMaxTileEntries];
-  int n = 0;
-  for (std::uint8_t usage : kClassOrder) {
-    for (int e = 0; e < collected_; ++e) {
-      if (usageClass_[e] != usage) continue;
-      position[e] = static_cast<std::uint8_t>(n);
-      StoreEntry(out + 1 + kQuadBytes * n, collectedEntries_[e]);
-      ++n;
+  int count[kTransforms] = {};
+  for (int o = 0; o < orbitCount_; ++o) ++count[usage_[o]];
+  int next[kTransforms];
+  next[1] = 0;
+  next[2] = next[1] + count[1];
+  next[3] = next[2] + count[2];
+  next[0] = next[3] + count[3];
+  for (int o = 0; o < orbitCount_; ++o) {
+    const int position = next[usage_[o]]++;
+    StoreEntry(out + 1 + kQuadBytes * position, entry_[o]);
+    for (int a = 0; a < kTransforms; ++a) {
+      firstT_[kTransforms * o + a] = static_cast<std::uint8_t>(a);
+      firstPos_[kTransforms * o + a] = static_cast<std::uint8_t>(position);
     }
   }
-  entryCount_ = n;
-  out[0] = static_cast<std::uint8_t>(n);
-  for (int id = 0; id < valueCount_; ++id) {
-    firstT_[id] = static_cast<std::uint8_t>(__builtin_ctz(matchMask_[id]));
-    firstPos_[id] = position[orbitEntry_[id]];
-  }
+  entryCount_ = orbitCount_;
+  out[0] = static_cast<std::uint8_t>(entryCount_);
 }
 
-void TileEncoder::Append(std::uint8_t* out, int id) {
+void TileEncoder::Append(std::uint8_t* out, int value) {
+  const int orbit = value / kTransforms;
+  const int b = value % kTransforms;
   const int position = entryCount_;
-  StoreEntry(out + 1 + kQuadBytes * position, values_[id]);
+  StoreEntry(out + 1 + kQuadBytes * position, Transform(entry_[orbit], b));
   out[0] = static_cast<std::uint8_t>(++entryCount_);
-  // The new entry is the value under t of the value that is this one under t.
-  for (int t = 0; t < kTransforms; ++t) {
-    const int other = orbitIds_[id][t];
-    if (other >= 0 && t < firstT_[other]) {
-      firstT_[other] = static_cast<std::uint8_t>(t);
-      firstPos_[other] = static_cast<std::uint8_t>(position);
+  const unsigned stabiliser = stabiliser_[orbit];
+  for (int a = 0; a < kTransforms; ++a) {
+    int lowest = kTransforms;
+    for (int s = 0; s < kTransforms; ++s) {
+      if (stabiliser & (1u << s)) lowest = std::min(lowest, a ^ b ^ s);
+    }
+    const int v = kTransforms * orbit + a;
+    if (lowest < firstT_[v]) {
+      firstT_[v] = static_cast<std::uint8_t>(lowest);
+      firstPos_[v] = static_cast<std::uint8_t>(position);
     }
   }
 }
 
 // Phase 3: while some quad's first match needs a literal above 254, walk the
 // quads and append each such quad as stored, at most ten passes. A pass in
-// which no quad needs a literal above 254 would append nothing, so checking
-// the values first ends the refinement exactly where a full pass would.
+// which no quad needs a literal above 254 appends nothing, so checking the
+// values first ends the refinement exactly where a full pass would.
 bool TileEncoder::Refine(std::uint8_t* out) {
-  const auto literal = [this](int id) { return firstT_[id] * entryCount_ + firstPos_[id]; };
-  const auto anyOutOfReach = [&] {
-    for (int id = 0; id < valueCount_; ++id) {
-      if (literal(id) > kMaxLiteral) return true;
+  if (entryCount_ <= kAlwaysInReachEntries) return true;
+  const auto anyOutOfReach = [this] {
+    for (int v = 0; v < kTransforms * orbitCount_; ++v) {
+      if (present_[v] && Literal(v) > kMaxLiteral) return true;
     }
     return false;
   };
-  if (!anyOutOfReach()) return true;
-
-  for (int id = 0; id < valueCount_; ++id) {
-    for (int t = 0; t < kTransforms; ++t) {
-      orbitIds_[id][t] = static_cast<std::int16_t>(Find(Transform(values_[id], t)));
-    }
-  }
-  for (int pass = 0; pass < kMaxRefinePasses; ++pass) {
-    if (pass > 0 && !anyOutOfReach()) break;
+  for (int pass = 0; pass < kMaxRefinePasses && anyOutOfReach(); ++pass) {
     bool full = false;
-    int previousId = -1;
-    ForEachQuadId([&](int id) {
+    int previous = -1;
+    ForEachQuadValue([&](int value) {
       // A quad equal to the one before it is in reach: that one either was,
-      // or was just appended.
-      if (full || id == previousId) return;
-      previousId = id;
-      if (literal(id) <= kMaxLiteral) return;
+      // or has just been appended.
+      if (full || value == previous) return;
+      previous = value;
+      if (Literal(value) <= kMaxLiteral) return;
       if (entryCount_ == kMaxTileEntries) {
         full = true;
         return;
       }
-      Append(out, id);
+      Append(out, value);
     });
     if (full) return false;
   }
@@ -324,13 +361,6 @@ bool TileEncoder::Refine(std::uint8_t* out) {
 // shortened form directly gives the same bytes as shortening in place.
 // Returns the encoded length, or -1 when a quad is still out of reach.
 std::int32_t TileEncoder::WriteIndexStream(std::uint8_t* out) const {
-  std::uint8_t literals[kMaxValues];
-  for (int id = 0; id < valueCount_; ++id) {
-    const int literal = firstT_[id] * entryCount_ + firstPos_[id];
-    if (literal > kMaxLiteral) return -1;
-    literals[id] = static_cast<std::uint8_t>(literal);
-  }
-  std::uint8_t* const start = out;
   std::uint8_t* w = out + 1 + kQuadBytes * entryCount_;
   const auto flush = [&w](std::uint8_t literal, std::int64_t run) {
     for (; run >= kMinShortenedRun; run -= std::min<std::int64_t>(run, kMaxRun)) {
@@ -340,21 +370,26 @@ std::int32_t TileEncoder::WriteIndexStream(std::uint8_t* out) const {
     }
     for (; run > 0; --run) *w++ = literal;
   };
-  int currentId = -1;
+  // Values and literals correspond one to one, so runs of values are runs of
+  // literals.
+  int current = -1;
+  int literal = 0;
   std::int64_t run = 0;
-  ForEachQuadId([&](int id) {
-    // Values and literals correspond one to one, so runs of ids are runs of
-    // literals.
-    if (id == currentId) {
+  bool outOfReach = false;
+  ForEachQuadValue([&](int value) {
+    if (value == current) {
       ++run;
       return;
     }
-    if (run > 0) flush(literals[currentId], run);
-    currentId = id;
+    if (run > 0) flush(static_cast<std::uint8_t>(literal), run);
+    current = value;
+    literal = Literal(value);
+    outOfReach |= literal > kMaxLiteral;
     run = 1;
   });
-  if (run > 0) flush(literals[currentId], run);
-  return static_cast<std::int32_t>(w - start);
+  if (outOfReach) return -1;
+  if (run > 0) flush(static_cast<std::uint8_t>(literal), run);
+  return static_cast<std::int32_t>(w - out);
 }
 
 std::int32_t TileEncoder::Encode(std::uint8_t* out) {
@@ -385,21 +420,40 @@ std::int32_t EncodeTile(const std::uint8_t* source, std::int32_t stride, std::in
 
 namespace {
 
+// Writes the two bytes a, b over `bytes` bytes (an even count) from p.
+inline void FillPairs(std::uint8_t* p, std::size_t bytes, std::uint8_t a, std::uint8_t b) {
+  if (bytes < 8) {
+    for (std::size_t k = 0; k < bytes; k += 2) {
+      p[k] = a;
+      p[k + 1] = b;
+    }
+    return;
+  }
+  const std::uint8_t pattern[8] = {a, b, a, b, a, b, a, b};
+  std::uint64_t word;
+  std::memcpy(&word, pattern, sizeof word);
+  std::size_t k = 0;
+  for (; k + 8 <= bytes; k += 8) std::memcpy(p + k, &word, sizeof word);
+  // The last, partial word overlaps the one before it; the offset is even, so
+  // the pattern stays in phase.
+  if (k < bytes) std::memcpy(p + bytes - 8, &word, sizeof word);
+}
+
 // Writes `count` copies of `quad` from quad column `qx` on, in one quad row.
 inline void FillQuads(std::uint8_t* row0, std::uint8_t* row1, std::int32_t qx, std::int32_t count,
                       std::uint32_t quad) {
-  const std::uint8_t tl = static_cast<std::uint8_t>(quad);
-  const std::uint8_t tr = static_cast<std::uint8_t>(quad >> 8);
-  const std::uint8_t bl = static_cast<std::uint8_t>(quad >> 16);
-  const std::uint8_t br = static_cast<std::uint8_t>(quad >> 24);
-  std::uint8_t* p0 = row0 + 2 * qx;
-  std::uint8_t* p1 = row1 + 2 * qx;
-  for (std::int32_t k = 0; k < count; ++k) {
-    p0[2 * k] = tl;
-    p0[2 * k + 1] = tr;
-    p1[2 * k] = bl;
-    p1[2 * k + 1] = br;
-  }
+  const std::size_t bytes = 2 * static_cast<std::size_t>(count);
+  FillPairs(row0 + 2 * qx, bytes, static_cast<std::uint8_t>(quad),
+            static_cast<std::uint8_t>(quad >> 8));
+  FillPairs(row1 + 2 * qx, bytes, static_cast<std::uint8_t>(quad >> 16),
+            static_cast<std::uint8_t>(quad >> 24));
+}
+
+inline void PutQuad(std::uint8_t* row0, std::uint8_t* row1, std::int32_t qx, std::uint32_t quad) {
+  row0[2 * qx] = static_cast<std::uint8_t>(quad);
+  row0[2 * qx + 1] = static_cast<std::uint8_t>(quad >> 8);
+  row1[2 * qx] = static_cast<std::uint8_t>(quad >> 16);
+  row1[2 * qx + 1] = static_cast<std::uint8_t>(quad >> 24);
 }
 
 }  // namespace
@@ -453,11 +507,8 @@ std::int32_t DecodeTile(std::span<const std::uint8_t> in, std::uint8_t* dest,
       const int t = (v >= entries) + (v >= 2 * entries) + (v >= 3 * entries);
       const int j = v - t * entries;
       const std::uint8_t* e = table + kQuadBytes * j;
-      quad = Transform(static_cast<std::uint32_t>(e[0]) | (static_cast<std::uint32_t>(e[1]) << 8) |
-                           (static_cast<std::uint32_t>(e[2]) << 16) |
-                           (static_cast<std::uint32_t>(e[3]) << 24),
-                       t);
-      FillQuads(row0, row1, qx, 1, quad);
+      quad = Transform(LoadQuad(e, e + 2), t);
+      PutQuad(row0, row1, qx, quad);
       ++qx;
       ++pos;
       afterLiteral = true;
