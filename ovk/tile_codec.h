@@ -14,8 +14,12 @@ inline constexpr int kMaxTileEntries = 254;
 std::size_t TileEncodeBound(std::int32_t tileWidth, std::int32_t tileHeight);
 
 // Encodes the tile whose top-left pixel is `source` (rows `stride` bytes
-// apart) into `out`. Returns the encoded length, or -1 when the tile needs
-// more than 254 table entries (or `out` is smaller than TileEncodeBound).
+// apart) into `out`. Returns the encoded length, or -1 when the tile cannot be
+// coded: it needs more than 254 table entries, or a quad still has no literal
+// of 254 or less after ten refinement passes. Also -1 for a shape that is not
+// a tile (sizes not positive and even, stride below the width) or an `out`
+// smaller than TileEncodeBound. Allocates nothing; after -1 the bytes at `out`
+// are unspecified.
 std::int32_t EncodeTile(const std::uint8_t* source, std::int32_t stride, std::int32_t tileWidth,
                         std::int32_t tileHeight, std::span<std::uint8_t> out);
 
@@ -24,6 +28,7 @@ std::int32_t EncodeTile(const std::uint8_t* source, std::int32_t stride, std::in
 // written. Returns the number of bytes the tile occupied, or -1 when the data
 // is not a well-formed tile (entry count 0, a literal of 4 * N or more, a
 // repeat with count 0 or without a literal before it, a tile that runs past
-// the end of `in`). After -1 the tile's pixels are unspecified.
+// the end of `in`, a repeat that runs past the tile's last quad, or a shape
+// that is not a tile). After -1 the tile's pixels are unspecified.
 std::int32_t DecodeTile(std::span<const std::uint8_t> in, std::uint8_t* dest,
                         std::int32_t tileWidth, std::int32_t tileHeight, std::int32_t stride);

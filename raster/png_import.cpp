@@ -1,5 +1,333 @@
+// PNG import: a PNG file becomes a BmpImage.
+//
+// What each kind of PNG becomes:
+//
+//   PNG colour type              bit count   colour count   pixel rows
+//   3 palette, depth 1/2/4/8     the depth   PLTE entries   packed indices as stored
+//   2 RGB, 8 or 16 bits          24          0              blue, green, red
+//   6 RGB + alpha, 8 or 16 bits  32          0              blue, green, red, alpha
+//   0 grey, 4 grey + alpha       0           0              none (image size 0)
+//
+// Palette entry j is blue, green, red of PLTE entry j, and its fourth byte is
+// tRNS value j, or 0 past the end of the tRNS chunk (and for every entry when
+// there is none). 16-bit samples keep their high byte. When the file states a
+// gamma, colours are corrected for a display gamma of 2.2.
+//
+// libpng reports errors by longjmp. Everything that owns a resource lives in
+// ReadSession, in the frame of ReadPng; the frame that calls setjmp
+// (DecodePng) holds plain locals only and records what it allocates in the
+// session, so a longjmp skips no destructor and leaks nothing.
 #include "raster/png_import.h"
 
-// Placeholder: the PNG work replaces this.
-std::int32_t PngToBmp(Cbuffer&, const std::wstring&) { return 0; }
-std::int32_t PngBytesToBmp(Cbuffer&, std::span<const std::uint8_t>) { return 0; }
+#include <png.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "io/checked_math.h"
+#include "platform/platform.h"
+#include "raster/bmp_image.h"
+
+namespace {
+
+// libpng keeps gamma values as fixed-point numbers scaled by this.
+constexpr double kGammaUnit = 100000.0;
+// The display gamma the colours are corrected for.
+constexpr double kScreenGamma = 2.2;
+
+// PNG bytes already in memory, handed to libpng through a read callback.
+struct MemorySource {
+  const std::uint8_t* data;
+  std::size_t size;
+  std::size_t pos;
+};
+
+void ReadFromMemory(png_structp png, png_bytep out, std::size_t n) {
+  auto* src = static_cast<MemorySource*>(png_get_io_ptr(png));
+  if (n == 0) return;
+  // The same message libpng gives when its own stream reader comes up short.
+  if (n > src->size - src->pos) png_error(png, "Read Error");
+  std::memcpy(out, src->data + src->pos, n);
+  src->pos += n;
+}
+
+// Everything DecodePng learns and allocates. Plain data, so that it stays
+// valid whatever way DecodePng leaves.
+struct Decoded {
+  png_uint_32 width;
+  png_uint_32 height;
+  int bitDepth;  // after the 16-bit strip
+  int colorType;
+  int channels;
+  std::size_t rowBytes;
+  std::int32_t bitCount;
+  std::int32_t colorCount;
+  std::int32_t stride;
+  std::int32_t imageSize;
+  std::int32_t total;
+  std::uint8_t palette[4 * bmp::kMaxPaletteEntries];  // B,G,R,A per entry
+  std::uint8_t* pixels;                               // rowBytes * height, top row first
+  png_bytep* rows;
+};
+
+// Owns the libpng structures and the buffers of one read.
+class ReadSession {
+ public:
+  ReadSession() = default;
+  ReadSession(const ReadSession&) = delete;
+  ReadSession& operator=(const ReadSession&) = delete;
+  virtual ~ReadSession() {
+    DestroyStructures();
+    std::free(decoded.rows);
+    std::free(decoded.pixels);
+  }
+  void DestroyStructures() {
+    if (png != nullptr) png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
+    png = nullptr;
+    info = nullptr;
+  }
+
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  Decoded decoded{};
+};
+
+// The palette correction libpng applies to its own palette expansion, done
+// here on the PLTE entries because libpng leaves those unchanged. The
+// arithmetic copies libpng's fixed-point rules step by step, so that the
+// entries come out exactly as libpng would expand them:
+//   - png_set_gamma takes the file gamma as a fixed-point value, v * 100000
+//     rounded (a value of 128 or more is taken as already scaled);
+//   - correction happens only when file gamma * screen gamma, rounded to the
+//     fixed point, lies outside 1 +- 0.05, and the exponent of the table,
+//     1 / (file * screen) rounded to the fixed point, lies outside it too;
+//   - entry v becomes floor(255 * (v / 255)^exponent + 0.5); 0 and 255 stay.
+void CorrectPaletteGamma(double fileGamma, std::uint8_t* entries, int count) {
+  constexpr double kThreshold = PNG_GAMMA_THRESHOLD_FIXED;
+  double file = fileGamma;
+  if (file > 0 && file < 128) file *= kGammaUnit;
+  file = std::floor(file + .5);
+  const double screen = std::floor(kScreenGamma * kGammaUnit + .5);
+  if (file <= 0) return;
+
+  // Significance of the overall transform (libpng's png_gamma_threshold).
+  double product = std::floor(file * screen / kGammaUnit + .5);
+  bool fits = product <= 2147483647. && product >= -2147483648.;
+  if (fits && product >= kGammaUnit - kThreshold && product <= kGammaUnit + kThreshold) return;
+
+  // The table's exponent (libpng's png_reciprocal2), then its own
+  // significance test (png_build_8bit_table).
+  double exponent = 1E15 / file;
+  exponent /= screen;
+  exponent = std::floor(exponent + .5);
+  if (exponent > 2147483647.) exponent = 0;  // libpng's overflow result
+  if (exponent >= kGammaUnit - kThreshold && exponent <= kGammaUnit + kThreshold) return;
+
+  std::uint8_t table[256];
+  for (int v = 0; v < 256; ++v) {
+    if (v == 0 || v == 255) {
+      table[v] = static_cast<std::uint8_t>(v);
+    } else {
+      double r = std::floor(255 * std::pow(v / 255., exponent * .00001) + .5);
+      table[v] = static_cast<std::uint8_t>(r);
+    }
+  }
+  for (int j = 0; j < count; ++j) {
+    for (int c = 0; c < 3; ++c) entries[4 * j + c] = table[entries[4 * j + c]];
+  }
+}
+
+// Runs libpng from the signature to the end of the file, then allocates the
+// BMP in *out. Returns false after any libpng error (already printed by
+// libpng's handler as "libpng error: %s"); oversized images and a failed
+// allocation are raised as libpng errors too, so that every failure is
+// reported the same way.
+// This frame calls setjmp: it holds no object with a destructor and changes
+// no local after setjmp; what it allocates goes into *d at once.
+bool DecodePng(png_structp png, png_infop info, Decoded* d, Cbuffer* out) {
+  if (setjmp(png_jmpbuf(png))) return false;
+
+  png_read_info(png, info);
+  int interlace = 0;
+  png_get_IHDR(png, info, &d->width, &d->height, &d->bitDepth, &d->colorType, &interlace, nullptr,
+               nullptr);
+
+  d->colorCount = 0;
+  if (d->colorType == PNG_COLOR_TYPE_PALETTE) {
+    png_colorp plte = nullptr;
+    int plteCount = 0;
+    if (png_get_PLTE(png, info, &plte, &plteCount) == 0) plteCount = 0;
+    png_bytep trns = nullptr;
+    int trnsCount = 0;
+    if (png_get_tRNS(png, info, &trns, &trnsCount, nullptr) == 0) trnsCount = 0;
+    // libpng keeps both within 256 entries; the bound keeps the table safe
+    // whatever it hands back.
+    if (plteCount < 0 || plte == nullptr) plteCount = 0;
+    if (plteCount > bmp::kMaxPaletteEntries) plteCount = bmp::kMaxPaletteEntries;
+    if (trnsCount < 0 || trns == nullptr) trnsCount = 0;
+    for (int j = 0; j < plteCount; ++j) {
+      d->palette[4 * j + 0] = plte[j].blue;
+      d->palette[4 * j + 1] = plte[j].green;
+      d->palette[4 * j + 2] = plte[j].red;
+      d->palette[4 * j + 3] = j < trnsCount ? trns[j] : 0;
+    }
+    d->colorCount = plteCount;
+  }
+
+  if (d->bitDepth == 16) png_set_strip_16(png);
+  double fileGamma = 0;
+  if (png_get_gAMA(png, info, &fileGamma) != 0) {
+    png_set_gamma(png, kScreenGamma, fileGamma);
+    // libpng corrects only the palette it expands itself, never the PLTE
+    // entries handed out above: apply the same correction to those.
+    if (d->colorType == PNG_COLOR_TYPE_PALETTE) {
+      CorrectPaletteGamma(fileGamma, d->palette, d->colorCount);
+    }
+  }
+
+  png_read_update_info(png, info);
+  d->rowBytes = png_get_rowbytes(png, info);
+  d->channels = png_get_channels(png, info);
+  d->bitDepth = png_get_bit_depth(png, info);
+
+  if (d->colorType == PNG_COLOR_TYPE_PALETTE) {
+    d->bitCount = d->bitDepth;
+  } else {
+    d->bitCount = d->channels == 3 ? 24 : d->channels == 4 ? 32 : 0;
+  }
+
+  // Every size the image needs must fit in 31 bits before anything is
+  // allocated: the BMP (its whole file) and libpng's decoded rows.
+  std::int32_t headers = bmp::kHeadersSize + 4 * d->colorCount;
+  std::int32_t decodedSize = 0;
+  if (d->width > INT32_MAX || d->height > INT32_MAX || d->rowBytes > INT32_MAX ||
+      !CheckedMul(static_cast<std::int32_t>(d->rowBytes), static_cast<std::int32_t>(d->height),
+                  &decodedSize)) {
+    png_error(png, "Image too large to convert");
+  }
+  d->stride = RowStride(static_cast<std::int32_t>(d->width), d->bitCount);
+  if (d->stride < 0 ||
+      !CheckedMul(d->stride, static_cast<std::int32_t>(d->height), &d->imageSize) ||
+      !CheckedAdd(headers, d->imageSize, &d->total)) {
+    png_error(png, "Image too large to convert");
+  }
+
+  // Zero-filled: with interlaced images libpng merges each pass into the
+  // row, so bits past the last pixel of a row keep what was there before.
+  d->pixels = static_cast<std::uint8_t*>(
+      std::calloc(decodedSize == 0 ? 1 : static_cast<std::size_t>(decodedSize), 1));
+  d->rows =
+      static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * (d->height == 0 ? 1 : d->height)));
+  if (d->pixels == nullptr || d->rows == nullptr) png_error(png, "Out of memory");
+  for (png_uint_32 i = 0; i < d->height; ++i) d->rows[i] = d->pixels + i * d->rowBytes;
+
+  // No interlace handling is requested: libpng warns and deinterlaces.
+  png_read_image(png, d->rows);
+  std::free(d->rows);
+  d->rows = nullptr;
+  png_read_end(png, nullptr);
+
+  // The whole file has been read. Only this allocation is left to fail, and
+  // it releases the caller's old block first.
+  if (out->Alloc(d->total) == nullptr) png_error(png, "Out of memory");
+  return true;
+}
+
+// Writes the BMP headers and palette, then the rows: BMP row r (bottom row
+// first) comes from decoded row height - 1 - r, with the colour channels put
+// in BMP order in the same pass.
+void BuildBmp(const Decoded& d, std::uint8_t* bmpBytes) {
+  const std::int32_t pixelOffset = bmp::kHeadersSize + 4 * d.colorCount;
+  bmp::PutU16(bmpBytes, bmp::kBfType, bmp::kMagic);
+  bmp::PutU32(bmpBytes, bmp::kBfSize, static_cast<std::uint32_t>(d.total));
+  bmp::PutU32(bmpBytes, bmp::kBfOffBits, static_cast<std::uint32_t>(pixelOffset));
+  bmp::PutU32(bmpBytes, bmp::kBiSize, bmp::kInfoHeaderSize);
+  bmp::PutS32(bmpBytes, bmp::kBiWidth, static_cast<std::int32_t>(d.width));
+  bmp::PutS32(bmpBytes, bmp::kBiHeight, static_cast<std::int32_t>(d.height));
+  bmp::PutU16(bmpBytes, bmp::kBiPlanes, 1);
+  bmp::PutU16(bmpBytes, bmp::kBiBitCount, static_cast<std::uint16_t>(d.bitCount));
+  bmp::PutU32(bmpBytes, bmp::kBiSizeImage, static_cast<std::uint32_t>(d.imageSize));
+  bmp::PutU32(bmpBytes, bmp::kBiClrUsed, static_cast<std::uint32_t>(d.colorCount));
+  std::memcpy(bmpBytes + bmp::kPaletteOffset, d.palette,
+              4 * static_cast<std::size_t>(d.colorCount));
+
+  if (d.bitCount == 0) return;
+  const std::size_t width = d.width;
+  for (png_uint_32 r = 0; r < d.height; ++r) {
+    const std::uint8_t* src = d.pixels + (d.height - 1 - r) * d.rowBytes;
+    std::uint8_t* dst = bmpBytes + pixelOffset + static_cast<std::size_t>(r) * d.stride;
+    if (d.channels == 1) {
+      std::memcpy(dst, src, (width * d.bitDepth + 7) / 8);
+    } else if (d.channels == 3) {
+      for (std::size_t x = 0; x < width; ++x, src += 3, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+      }
+    } else if (d.channels == 4) {
+      for (std::size_t x = 0; x < width; ++x, src += 4, dst += 4) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+        dst[3] = src[3];
+      }
+    }
+  }
+}
+
+// The one reading path. `stream` is a file to read through libpng's own
+// stream reader; otherwise `memory` is read through ReadFromMemory.
+std::int32_t ReadPng(Cbuffer& out, std::FILE* stream, MemorySource* memory) {
+  ReadSession session;
+  session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  if (session.png == nullptr) return 0;
+  session.info = png_create_info_struct(session.png);
+  if (session.info == nullptr) return 0;
+  if (stream != nullptr) {
+    png_init_io(session.png, stream);
+  } else {
+    png_set_read_fn(session.png, memory, ReadFromMemory);
+  }
+
+  Decoded& d = session.decoded;
+  if (!DecodePng(session.png, session.info, &d, &out)) return 0;
+  session.DestroyStructures();
+  BuildBmp(d, out.data());
+  return d.total;
+}
+
+// Closes a stream opened by name.
+class StreamCloser {
+ public:
+  explicit StreamCloser(std::FILE* f) : f_(f) {}
+  StreamCloser(const StreamCloser&) = delete;
+  StreamCloser& operator=(const StreamCloser&) = delete;
+  virtual ~StreamCloser() {
+    if (f_ != nullptr) std::fclose(f_);
+  }
+
+ private:
+  std::FILE* f_;
+};
+
+}  // namespace
+
+std::int32_t PngToBmp(Cbuffer& out, const std::wstring& imageFile) {
+  std::FILE* stream = platform::OpenStream(imageFile, "rb");
+  if (stream == nullptr) {
+    // The caller has just read this file. If it cannot be opened again, it is
+    // read as an empty file: libpng reports that as it reports a file that
+    // ends before its header, and the result is 0.
+    MemorySource nothing{nullptr, 0, 0};
+    return ReadPng(out, nullptr, &nothing);
+  }
+  StreamCloser closer(stream);
+  return ReadPng(out, stream, nullptr);
+}
+
+std::int32_t PngBytesToBmp(Cbuffer& out, std::span<const std::uint8_t> png) {
+  MemorySource source{png.data(), png.size(), 0};
+  return ReadPng(out, nullptr, &source);
+}

@@ -9,8 +9,12 @@
 
 // Builds a BmpImage from the PNG file `imageFile`, read by name. Returns the
 // image's byte length (> 0), with `out` replaced by exactly that many bytes,
-// or 0 on failure (libpng's message already printed on standard error as
-// "libpng error: %s"), with `out` unchanged.
+// or 0 on failure, with libpng's message printed on standard error as
+// "libpng error: %s". Images whose BMP or decoded rows would not fit in 31
+// bits are refused the same way ("Image too large to convert") before
+// anything is allocated. After a 0 result `out` is unchanged, except when the
+// final allocation of the image itself fails ("Out of memory"): that releases
+// the old block.
 std::int32_t PngToBmp(Cbuffer& out, const std::wstring& imageFile);
 
 // The same from PNG bytes already in memory.

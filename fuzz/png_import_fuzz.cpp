@@ -1,0 +1,50 @@
+// Arbitrary bytes through the PNG importer. Whatever the input, the import
+// returns 0 with nothing allocated, or a BmpImage whose header agrees with
+// its own length; the sanitizers watch every read and write on the way.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "raster/bmp_image.h"
+#include "raster/png_import.h"
+
+// libpng prints a line on standard error for nearly every input. Unless the
+// command line says otherwise, ask libFuzzer to close standard error during
+// the runs: it keeps its own reports, and the sanitizers', on a copy.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  for (int i = 1; i < *argc; ++i) {
+    if (std::strncmp((*argv)[i], "-close_fd_mask=", 15) == 0) return 0;
+  }
+  static std::vector<char*> args;
+  static char closeStderr[] = "-close_fd_mask=2";
+  args.assign(*argv, *argv + *argc);
+  args.insert(args.begin() + 1, closeStderr);
+  args.push_back(nullptr);
+  *argc += 1;
+  *argv = args.data();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Cbuffer out;
+  std::int32_t n = PngBytesToBmp(out, std::span(data, size));
+  if (n == 0) {
+    if (out.data() != nullptr) std::abort();
+    return 0;
+  }
+  const std::uint8_t* b = out.data();
+  std::int32_t width = bmp::GetS32(b, bmp::kBiWidth);
+  std::int32_t height = bmp::GetS32(b, bmp::kBiHeight);
+  std::int32_t bitCount = bmp::GetU16(b, bmp::kBiBitCount);
+  std::uint32_t colorCount = bmp::GetU32(b, bmp::kBiClrUsed);
+  std::uint32_t pixelOffset = bmp::GetU32(b, bmp::kBfOffBits);
+  std::int64_t imageSize = static_cast<std::int64_t>(RowStride(width, bitCount)) * height;
+  bool consistent = n == out.size() &&
+                    bmp::GetU32(b, bmp::kBfSize) == static_cast<std::uint32_t>(n) && width > 0 &&
+                    height > 0 && colorCount <= 256 && pixelOffset == 54 + 4 * colorCount &&
+                    bmp::GetU32(b, bmp::kBiSizeImage) == imageSize && pixelOffset + imageSize == n;
+  if (!consistent) std::abort();
+  return 0;
+}

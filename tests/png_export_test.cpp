@@ -1,0 +1,345 @@
+#include <gtest/gtest.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "raster/bmp_image.h"
+#include "raster/png_export.h"
+#include "raster/png_import.h"
+#include "support/test_files.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing_support::FileExists;
+using testing_support::ReadBytes;
+using testing_support::ScratchDir;
+using testing_support::WriteBytes;
+
+// A BmpImage laid out as the program builds them. `palette` holds B,G,R,A
+// entries; pixel bytes come from `pixel(x, y, byte)`, y counted from the top.
+template <typename PixelFn>
+Bytes MakeBmp(int width, int height, int bitCount, int colorCount, const Bytes& palette,
+              PixelFn pixel) {
+  int stride = RowStride(width, bitCount);
+  int offset = 54 + static_cast<int>(palette.size());
+  Bytes b(static_cast<std::size_t>(offset + stride * std::max(height, 0)));
+  bmp::PutU16(b.data(), bmp::kBfType, bmp::kMagic);
+  bmp::PutU32(b.data(), bmp::kBfSize, static_cast<std::uint32_t>(b.size()));
+  bmp::PutU32(b.data(), bmp::kBfOffBits, static_cast<std::uint32_t>(offset));
+  bmp::PutU32(b.data(), bmp::kBiSize, 40);
+  bmp::PutS32(b.data(), bmp::kBiWidth, width);
+  bmp::PutS32(b.data(), bmp::kBiHeight, height);
+  bmp::PutU16(b.data(), bmp::kBiPlanes, 1);
+  bmp::PutU16(b.data(), bmp::kBiBitCount, static_cast<std::uint16_t>(bitCount));
+  bmp::PutU32(b.data(), bmp::kBiSizeImage, static_cast<std::uint32_t>(stride * height));
+  bmp::PutU32(b.data(), bmp::kBiClrUsed, static_cast<std::uint32_t>(colorCount));
+  std::copy(palette.begin(), palette.end(), b.begin() + 54);
+  int bytes = bitCount / 8;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int k = 0; k < bytes; ++k) {
+        b[offset + (height - 1 - y) * stride + x * bytes + k] = pixel(x, y, k);
+      }
+    }
+  }
+  return b;
+}
+
+// What libpng reads back from a PNG file, untransformed, plus the chunk
+// types in file order.
+struct PngFile {
+  png_uint_32 width = 0, height = 0;
+  int bitDepth = 0, colorType = 0, interlace = -1;
+  std::vector<png_color> plte;
+  Bytes trns;
+  std::vector<Bytes> rows;
+  std::vector<std::string> chunks;
+};
+
+bool ReadInto(png_structp png, png_infop info, PngFile* f, std::vector<png_bytep>* pointers) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_read_info(png, info);
+  png_get_IHDR(png, info, &f->width, &f->height, &f->bitDepth, &f->colorType, &f->interlace,
+               nullptr, nullptr);
+  png_colorp plte;
+  int n;
+  if (png_get_PLTE(png, info, &plte, &n) != 0) f->plte.assign(plte, plte + n);
+  png_bytep trns;
+  if (png_get_tRNS(png, info, &trns, &n, nullptr) != 0) f->trns.assign(trns, trns + n);
+  f->rows.assign(f->height, Bytes(png_get_rowbytes(png, info)));
+  for (Bytes& r : f->rows) pointers->push_back(r.data());
+  png_read_image(png, pointers->data());
+  png_read_end(png, nullptr);
+  return true;
+}
+
+PngFile ReadPng(const std::string& path) {
+  PngFile f;
+  Bytes bytes = ReadBytes(path);
+  for (std::size_t pos = 8; pos + 8 <= bytes.size();) {
+    std::size_t len =
+        (bytes[pos] << 24) | (bytes[pos + 1] << 16) | (bytes[pos + 2] << 8) | bytes[pos + 3];
+    f.chunks.emplace_back(bytes.begin() + pos + 4, bytes.begin() + pos + 8);
+    pos += 12 + len;
+  }
+  std::FILE* stream = std::fopen(path.c_str(), "rb");
+  EXPECT_NE(stream, nullptr) << path;
+  if (stream == nullptr) return f;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, stream);
+  std::vector<png_bytep> pointers;
+  EXPECT_TRUE(ReadInto(png, info, &f, &pointers));
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(stream);
+  return f;
+}
+
+// Chunk list without the repeats of IDAT.
+std::vector<std::string> ChunkKinds(const PngFile& f) {
+  std::vector<std::string> kinds;
+  for (const std::string& c : f.chunks) {
+    if (kinds.empty() || kinds.back() != c) kinds.push_back(c);
+  }
+  return kinds;
+}
+
+class PngExport : public testing::Test {
+ protected:
+  void SetUp() override { std::setlocale(LC_CTYPE, "C.UTF-8"); }
+  void TearDown() override { std::setlocale(LC_CTYPE, "C"); }
+
+  // Writes `bmp` to `name` in the scratch directory; returns WritePng's result
+  // and keeps what it printed.
+  int Write(const Bytes& bmp, int mode, const std::string& name = "out.png") {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int r = WritePng(platform::BytesToWide(dir.File(name)), bmp, mode);
+    printed = testing::internal::GetCapturedStdout();
+    errors = testing::internal::GetCapturedStderr();
+    return r;
+  }
+  std::string FailureMessage(const std::string& name = "out.png") {
+    return "pngファイルの作成に失敗しました(" + dir.File(name) + ")\n";
+  }
+  std::vector<std::string> DirectoryEntries() {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+      names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  ScratchDir dir;
+  std::string printed, errors;
+};
+
+Bytes Palette(int n) {
+  Bytes p;
+  for (int i = 0; i < n; ++i) {
+    p.insert(p.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(2 * i),
+                       static_cast<std::uint8_t>(3 * i), static_cast<std::uint8_t>(255 - i)});
+  }
+  return p;
+}
+
+TEST_F(PngExport, PaletteImagesGetPlteAndOnlyInModeTwoAFullTrns) {
+  // colour count 0 reads as 256 entries; 16 gives 16, still at bit depth 8.
+  for (int count : {0, 16}) {
+    int entries = count == 0 ? 256 : count;
+    Bytes palette = Palette(entries);
+    palette[0] = 10, palette[1] = 20, palette[2] = 30, palette[3] = 40;
+    Bytes bmp = MakeBmp(5, 3, 8, count, palette, [](int x, int y, int) { return x + 5 * y; });
+    for (int mode : {1, 2}) {
+      ASSERT_EQ(Write(bmp, mode), 0) << printed << errors;
+      EXPECT_EQ(printed, "");
+      PngFile f = ReadPng(dir.File("out.png"));
+      EXPECT_EQ(f.colorType, PNG_COLOR_TYPE_PALETTE);
+      EXPECT_EQ(f.bitDepth, 8);
+      EXPECT_EQ(f.interlace, PNG_INTERLACE_NONE);
+      ASSERT_EQ(f.plte.size(), static_cast<std::size_t>(entries));
+      EXPECT_EQ(f.plte[0].red, 30);
+      EXPECT_EQ(f.plte[0].green, 20);
+      EXPECT_EQ(f.plte[0].blue, 10);
+      EXPECT_EQ(f.plte[7].red, 21);
+      if (mode == 2) {
+        ASSERT_EQ(f.trns.size(), static_cast<std::size_t>(entries));
+        EXPECT_EQ(f.trns[0], 40);
+        EXPECT_EQ(f.trns[7], 248);
+        EXPECT_EQ(ChunkKinds(f),
+                  (std::vector<std::string>{"IHDR", "PLTE", "tRNS", "IDAT", "IEND"}));
+      } else {
+        EXPECT_TRUE(f.trns.empty());
+        EXPECT_EQ(ChunkKinds(f), (std::vector<std::string>{"IHDR", "PLTE", "IDAT", "IEND"}));
+      }
+      // The first PNG row is the last BMP row; the padding is not written.
+      ASSERT_EQ(f.rows.size(), 3u);
+      for (int y = 0; y < 3; ++y) {
+        EXPECT_EQ(f.rows[y],
+                  (Bytes{static_cast<std::uint8_t>(5 * y), static_cast<std::uint8_t>(5 * y + 1),
+                         static_cast<std::uint8_t>(5 * y + 2), static_cast<std::uint8_t>(5 * y + 3),
+                         static_cast<std::uint8_t>(5 * y + 4)}));
+      }
+    }
+  }
+}
+
+TEST_F(PngExport, OpaqueAlphasStillGetAFullTrnsChunk) {
+  Bytes palette = Palette(4);
+  for (std::size_t i = 3; i < palette.size(); i += 4) palette[i] = 255;
+  ASSERT_EQ(Write(MakeBmp(4, 1, 8, 4, palette, [](int, int, int) { return 0; }), 2), 0);
+  EXPECT_EQ(ReadPng(dir.File("out.png")).trns, Bytes(4, 255));
+}
+
+TEST_F(PngExport, ThirtyTwoBitsKeepAlphaWhereverItIs) {
+  // Any single non-zero alpha, at any pixel, gives RGBA.
+  for (int at = 0; at < 15; ++at) {
+    Bytes bmp = MakeBmp(5, 3, 32, 0, {}, [at](int x, int y, int k) {
+      return k == 3 ? (x + 5 * y == at ? 40 : 0) : 10 * (k + 1) + x + 5 * y;
+    });
+    ASSERT_EQ(Write(bmp, 1), 0);
+    PngFile f = ReadPng(dir.File("out.png"));
+    ASSERT_EQ(f.colorType, PNG_COLOR_TYPE_RGB_ALPHA) << at;
+    EXPECT_EQ(ChunkKinds(f), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+    for (int p = 0; p < 15; ++p) {
+      const std::uint8_t* px = f.rows[p / 5].data() + 4 * (p % 5);
+      EXPECT_EQ(
+          Bytes(px, px + 4),
+          (Bytes{static_cast<std::uint8_t>(30 + p), static_cast<std::uint8_t>(20 + p),
+                 static_cast<std::uint8_t>(10 + p), static_cast<std::uint8_t>(p == at ? 40 : 0)}));
+    }
+  }
+}
+
+TEST_F(PngExport, OpaqueColourImagesBecomeRgb) {
+  // 32 bits with every alpha 0 (the fourth byte is dropped), and 24 bits with
+  // row padding (width 5: stride 16). Tiny images included.
+  for (auto [w, h, bits] : {std::tuple{5, 3, 32}, {1, 1, 32}, {2, 1, 32}, {5, 3, 24}, {1, 2, 24}}) {
+    Bytes bmp = MakeBmp(w, h, bits, 0, {},
+                        [w](int x, int y, int k) { return k == 3 ? 0 : 10 * (k + 1) + x + w * y; });
+    ASSERT_EQ(Write(bmp, 2), 0);
+    PngFile f = ReadPng(dir.File("out.png"));
+    EXPECT_EQ(f.colorType, PNG_COLOR_TYPE_RGB);
+    EXPECT_EQ(f.bitDepth, 8);
+    EXPECT_EQ(ChunkKinds(f), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+    for (int p = 0; p < w * h; ++p) {
+      const std::uint8_t* px = f.rows[p / w].data() + 3 * (p % w);
+      EXPECT_EQ(Bytes(px, px + 3),
+                (Bytes{static_cast<std::uint8_t>(30 + p), static_cast<std::uint8_t>(20 + p),
+                       static_cast<std::uint8_t>(10 + p)}))
+          << w << "x" << h << "x" << bits << " pixel " << p;
+    }
+  }
+}
+
+// Images that cannot be written are refused before any file is created.
+TEST_F(PngExport, MalformedImagesAreRefusedWithTheMessage) {
+  auto pixel = [](int, int, int) { return 1; };
+  Bytes good = MakeBmp(3, 2, 8, 2, Palette(2), pixel);
+  std::vector<Bytes> bad;
+  for (int bits : {1, 4, 16}) bad.push_back(MakeBmp(8, 2, bits, 0, {}, pixel));
+  bad.push_back(MakeBmp(3, 2, 8, 257, Palette(257), pixel));
+  bad.push_back(MakeBmp(0, 2, 8, 2, Palette(2), pixel));
+  bad.push_back(MakeBmp(3, 0, 8, 2, Palette(2), pixel));
+  bad.push_back(MakeBmp(3, -2, 8, 2, Palette(2), pixel));
+  bad.push_back(Bytes(good.begin(), good.end() - 1));     // last row short by one byte
+  bad.push_back(Bytes(good.begin(), good.begin() + 53));  // shorter than the headers
+  bad.push_back(MakeBmp(3, 2, 8, 0, Palette(2), pixel));  // 256 entries claimed, 2 present
+  bad.push_back(good);
+  bmp::PutU32(bad.back().data(), bmp::kBfOffBits, 0xFFFFFFF0u);  // pixels past the end
+  bad.push_back(MakeBmp(40000, 1, 32, 0, {}, pixel));
+  bmp::PutS32(bad.back().data(), bmp::kBiHeight, 40000);  // stride * height past 31 bits
+  for (std::size_t i = 0; i < bad.size(); ++i) {
+    EXPECT_EQ(Write(bad[i], 2), -1) << i;
+    EXPECT_EQ(printed, FailureMessage()) << i;
+    EXPECT_TRUE(DirectoryEntries().empty()) << i;
+  }
+  EXPECT_EQ(Write(good, 2), 0);
+}
+
+// Whatever goes wrong, an existing file keeps its content and no temporary
+// file is left; a successful write replaces the file whole.
+TEST_F(PngExport, OutputAppearsWholeOrNotAtAll) {
+  WriteBytes(dir.File("out.png"), {'o', 'l', 'd'});
+  // A height libpng refuses (its limit is one million rows).
+  Bytes tall = MakeBmp(1, 1000001, 8, 2, Palette(2), [](int, int, int) { return 0; });
+  EXPECT_EQ(Write(tall, 1), -1);
+  EXPECT_EQ(errors,
+            "libpng warning: Image height exceeds user limit in IHDR\n"
+            "libpng error: Invalid IHDR data\n");
+  EXPECT_EQ(printed, FailureMessage());
+  EXPECT_EQ(ReadBytes(dir.File("out.png")), (Bytes{'o', 'l', 'd'}));
+  EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"out.png"});
+
+  Bytes small = MakeBmp(2, 2, 8, 2, Palette(2), [](int x, int, int) { return x; });
+  EXPECT_EQ(Write(small, 1), 0);
+  EXPECT_EQ(ReadPng(dir.File("out.png")).width, 2u);
+  EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"out.png"});
+
+  // A missing directory, and a name that is a directory.
+  EXPECT_EQ(Write(small, 1, "missing/out.png"), -1);
+  EXPECT_EQ(printed, FailureMessage("missing/out.png"));
+  std::filesystem::create_directory(dir.File("sub.png"));
+  EXPECT_EQ(Write(small, 1, "sub.png"), -1);
+  EXPECT_EQ(printed, FailureMessage("sub.png"));
+  EXPECT_EQ(DirectoryEntries(), (std::vector<std::string>{"out.png", "sub.png"}));
+}
+
+// Run in a child process: writes out.png with files limited to 4 KiB. Exit
+// status 0 when WritePng failed and left the old out.png alone, nothing else.
+int WriteUnderSizeLimit(const ScratchDir& dir, const Bytes& bmp) {
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{4096, 4096};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  int r = WritePng(platform::BytesToWide(dir.File("out.png")), bmp, 1);
+  bool untouched = ReadBytes(dir.File("out.png")) == Bytes{'o', 'l', 'd'};
+  auto entries = std::distance(std::filesystem::directory_iterator(dir.path()), {});
+  return r == -1 && untouched && entries == 1 ? 0 : 1;
+}
+
+// A write that the file system cuts short (here: a file size limit) fails
+// the same way.
+TEST_F(PngExport, ShortWriteFailsAndKeepsTheOldFile) {
+  WriteBytes(dir.File("out.png"), {'o', 'l', 'd'});
+  std::mt19937 rng(7);
+  Bytes noise = MakeBmp(256, 256, 32, 0, {}, [&rng](int, int, int) { return rng() & 0xFF; });
+  EXPECT_EXIT(std::exit(WriteUnderSizeLimit(dir, noise)), testing::ExitedWithCode(0), "");
+}
+
+// decode(encode(x)) == x: images of awkward sizes and random content come
+// back through the importer byte for byte.
+TEST_F(PngExport, RoundTripsThroughTheImporter) {
+  std::mt19937 rng(12345);
+  for (int trial = 0; trial < 60; ++trial) {
+    int w = 1 + static_cast<int>(rng() % 37), h = 1 + static_cast<int>(rng() % 23);
+    int kind = trial % 3;
+    int bits = kind == 0 ? 8 : kind == 1 ? 24 : 32;
+    int colours = kind == 0 ? 1 + static_cast<int>(rng() % 256) : 0;
+    Bytes palette;
+    for (int i = 0; i < 4 * colours; ++i) palette.push_back(static_cast<std::uint8_t>(rng()));
+    Bytes bmp = MakeBmp(w, h, bits, colours, palette, [&](int, int, int k) {
+      if (bits == 8) return static_cast<int>(rng() % colours);
+      return static_cast<int>(k == 3 && rng() % 4 == 0 ? 0 : rng() & 0xFF);
+    });
+    if (bits == 32) bmp[54 + 3] = 1;  // at least one alpha
+    ASSERT_EQ(Write(bmp, 2), 0);
+    Cbuffer back;
+    ASSERT_EQ(PngToBmp(back, platform::BytesToWide(dir.File("out.png"))),
+              static_cast<std::int32_t>(bmp.size()));
+    ASSERT_EQ(Bytes(back.data(), back.data() + back.size()), bmp)
+        << "trial " << trial << ": " << w << "x" << h << "x" << bits;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,473 @@
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "raster/bmp_image.h"
+#include "raster/png_import.h"
+#include "support/test_files.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using testing_support::DataPath;
+using testing_support::ReadBytes;
+
+// A PNG for the test to build with libpng's writer.
+struct PngSpec {
+  int width = 16, height = 2, colorType = PNG_COLOR_TYPE_PALETTE, bitDepth = 8;
+  int interlace = PNG_INTERLACE_NONE;
+  std::vector<Bytes> rows;  // raw PNG row bytes, top first
+  std::vector<png_color> plte;
+  Bytes trns;
+  png_fixed_point gamma = 0;  // 0: no gAMA chunk
+};
+
+void AppendToVector(png_structp png, png_bytep data, std::size_t n) {
+  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + n);
+}
+
+// libpng's errors longjmp here; the frame holds no C++ object.
+bool WriteSpec(png_structp png, png_infop info, const PngSpec* s, png_bytep* rows) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_IHDR(png, info, s->width, s->height, s->bitDepth, s->colorType, s->interlace,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (!s->plte.empty()) png_set_PLTE(png, info, s->plte.data(), static_cast<int>(s->plte.size()));
+  if (!s->trns.empty()) {
+    png_set_tRNS(png, info, s->trns.data(), static_cast<int>(s->trns.size()), nullptr);
+  }
+  if (s->gamma != 0) png_set_gAMA_fixed(png, info, s->gamma);
+  png_write_info(png, info);
+  png_write_image(png, rows);
+  png_write_end(png, info);
+  return true;
+}
+
+Bytes Encode(const PngSpec& spec) {
+  Bytes out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(png, &out, AppendToVector, nullptr);
+  std::vector<png_bytep> rows;
+  for (const Bytes& r : spec.rows) rows.push_back(const_cast<png_bytep>(r.data()));
+  bool ok = WriteSpec(png, info, &spec, rows.data());
+  png_destroy_write_struct(&png, &info);
+  EXPECT_TRUE(ok);
+  return out;
+}
+
+// A palette image whose entry i is (i, 255 - i, i / 2) and whose pixel i is
+// index i: every 8-bit value appears in the palette.
+PngSpec RampPalette(int entries) {
+  PngSpec s;
+  s.width = 16;
+  s.height = (entries + 15) / 16;
+  for (int i = 0; i < entries; ++i) {
+    s.plte.push_back(
+        {static_cast<png_byte>(i), static_cast<png_byte>(255 - i), static_cast<png_byte>(i / 2)});
+  }
+  for (int y = 0; y < s.height; ++y) {
+    Bytes row(16);
+    for (int x = 0; x < 16; ++x)
+      row[x] = static_cast<std::uint8_t>(std::min(y * 16 + x, entries - 1));
+    s.rows.push_back(row);
+  }
+  return s;
+}
+
+// libpng's own decoding of the same file, with the transformations the
+// import asks for (16-bit strip, the gamma rule), plus deinterlacing,
+// red/blue swap and, when asked, palette expansion. Rows top first.
+struct Reference {
+  png_uint_32 width = 0, height = 0;
+  int colorType = 0, channels = 0;
+  std::vector<Bytes> rows;
+};
+
+struct MemoryReader {
+  const Bytes* data;
+  std::size_t pos;
+};
+void ReadMemory(png_structp png, png_bytep out, std::size_t n) {
+  auto* r = static_cast<MemoryReader*>(png_get_io_ptr(png));
+  if (n > r->data->size() - r->pos) png_error(png, "short");
+  std::memcpy(out, r->data->data() + r->pos, n);
+  r->pos += n;
+}
+
+bool ReferenceDecode(png_structp png, png_infop info, bool expandPalette, Reference* ref,
+                     std::vector<png_bytep>* rowPointers, std::vector<Bytes>* rows) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_read_info(png, info);
+  ref->colorType = png_get_color_type(png, info);
+  if (png_get_bit_depth(png, info) == 16) png_set_strip_16(png);
+  double gamma = 0;
+  if (png_get_gAMA(png, info, &gamma) != 0) png_set_gamma(png, 2.2, gamma);
+  if (expandPalette) png_set_palette_to_rgb(png);
+  png_set_bgr(png);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  ref->width = png_get_image_width(png, info);
+  ref->height = png_get_image_height(png, info);
+  ref->channels = png_get_channels(png, info);
+  rows->assign(ref->height, Bytes(png_get_rowbytes(png, info)));
+  for (Bytes& r : *rows) rowPointers->push_back(r.data());
+  png_read_image(png, rowPointers->data());
+  return true;
+}
+
+Reference DecodeWithLibpng(const Bytes& file, bool expandPalette) {
+  Reference ref;
+  MemoryReader reader{&file, 0};
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
+                                           [](png_structp, png_const_charp) {});
+  png_infop info = png_create_info_struct(png);
+  png_set_read_fn(png, &reader, ReadMemory);
+  std::vector<png_bytep> pointers;
+  std::vector<Bytes> rows;
+  pointers.reserve(1 << 16);
+  bool ok = ReferenceDecode(png, info, expandPalette, &ref, &pointers, &rows);
+  png_destroy_read_struct(&png, &info, nullptr);
+  EXPECT_TRUE(ok);
+  ref.rows = std::move(rows);
+  return ref;
+}
+
+// Header fields of a BmpImage.
+struct Header {
+  std::int32_t fileSize, pixelOffset, width, height, bitCount, imageSize, colorCount;
+};
+Header ReadHeader(const Cbuffer& b) {
+  const std::uint8_t* p = b.data();
+  return {bmp::GetS32(p, bmp::kBfSize),     bmp::GetS32(p, bmp::kBfOffBits),
+          bmp::GetS32(p, bmp::kBiWidth),    bmp::GetS32(p, bmp::kBiHeight),
+          bmp::GetU16(p, bmp::kBiBitCount), bmp::GetS32(p, bmp::kBiSizeImage),
+          bmp::GetS32(p, bmp::kBiClrUsed)};
+}
+
+// BMP row `r` of the picture counted from the top.
+const std::uint8_t* RowFromTop(const Cbuffer& b, int r) {
+  Header h = ReadHeader(b);
+  return b.data() + h.pixelOffset + (h.height - 1 - r) * RowStride(h.width, h.bitCount);
+}
+
+std::int32_t Import(Cbuffer& out, const Bytes& png) {
+  return PngBytesToBmp(out, png);
+}
+
+std::vector<std::filesystem::path> SuiteFiles() {
+  std::vector<std::filesystem::path> files;
+  for (const auto& e : std::filesystem::directory_iterator(DataPath("pngsuite"))) {
+    if (e.path().extension() == ".png") files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(PngImport, PaletteHeaderEntriesAndRows) {
+  PngSpec s = RampPalette(256);
+  for (int i = 0; i < 256; ++i) s.trns.push_back(static_cast<std::uint8_t>(255 - i));
+  Cbuffer out;
+  std::int32_t n = Import(out, Encode(s));
+  ASSERT_EQ(n, 1078 + 16 * 16);
+  EXPECT_EQ(out.size(), n);
+  Header h = ReadHeader(out);
+  EXPECT_EQ(h.fileSize, n);
+  EXPECT_EQ(h.pixelOffset, 1078);
+  EXPECT_EQ(h.bitCount, 8);
+  EXPECT_EQ(h.colorCount, 256);
+  EXPECT_EQ(h.imageSize, 256);
+  EXPECT_EQ(bmp::GetU16(out.data(), bmp::kBfType), bmp::kMagic);
+  EXPECT_EQ(bmp::GetU32(out.data(), bmp::kBiSize), 40u);
+  EXPECT_EQ(bmp::GetU16(out.data(), bmp::kBiPlanes), 1);
+  for (int i = 0; i < 256; ++i) {
+    const std::uint8_t* e = out.data() + 54 + 4 * i;
+    ASSERT_EQ(Bytes(e, e + 4),
+              (Bytes{static_cast<std::uint8_t>(i / 2), static_cast<std::uint8_t>(255 - i),
+                     static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i)}));
+  }
+  for (int r = 0; r < 16; ++r) {
+    EXPECT_EQ(Bytes(RowFromTop(out, r), RowFromTop(out, r) + 16), s.rows[r]) << r;
+  }
+}
+
+TEST(PngImport, ShortOrMissingTrnsGivesZeroAlpha) {
+  for (std::size_t trnsCount : {0u, 3u}) {
+    PngSpec s = RampPalette(16);
+    s.plte[0] = {10, 20, 30};
+    s.trns.assign({7, 8, 9});
+    s.trns.resize(trnsCount);
+    Cbuffer out;
+    ASSERT_GT(Import(out, Encode(s)), 0);
+    Header h = ReadHeader(out);
+    EXPECT_EQ(h.colorCount, 16);
+    EXPECT_EQ(h.pixelOffset, 118);
+    EXPECT_EQ(h.bitCount, 8);
+    EXPECT_EQ(Bytes(out.data() + 54, out.data() + 57), (Bytes{30, 20, 10}));
+    for (int j = 0; j < 16; ++j) {
+      int expected = j < static_cast<int>(trnsCount) ? s.trns[j] : 0;
+      EXPECT_EQ(out.data()[54 + 4 * j + 3], expected) << j;
+    }
+  }
+}
+
+TEST(PngImport, FourBitRowsKeepTheirPackingAndPadding) {
+  PngSpec s;
+  s.width = 5;
+  s.height = 3;
+  s.bitDepth = 4;
+  s.plte.assign(16, png_color{1, 2, 3});
+  s.rows = {{0x12, 0x34, 0x50}, {0x67, 0x89, 0xA0}, {0xBC, 0xDE, 0xF0}};
+  Cbuffer out;
+  ASSERT_EQ(Import(out, Encode(s)), 118 + 12);
+  EXPECT_EQ(ReadHeader(out).bitCount, 4);
+  Bytes pixels(out.data() + 118, out.data() + 130);
+  EXPECT_EQ(pixels, (Bytes{0xBC, 0xDE, 0xF0, 0, 0x67, 0x89, 0xA0, 0, 0x12, 0x34, 0x50, 0}));
+}
+
+TEST(PngImport, ColourSamplesBecomeBgrWithStrippedHighBytes) {
+  // 16-bit RGB, width 5: 24 bits, stride 16 with one zero byte of padding.
+  PngSpec rgb;
+  rgb.colorType = PNG_COLOR_TYPE_RGB;
+  rgb.bitDepth = 16;
+  rgb.width = 5;
+  rgb.height = 1;
+  rgb.rows.push_back(Bytes(30));
+  for (int i = 0; i < 30; ++i) rgb.rows[0][i] = static_cast<std::uint8_t>(i % 2 ? 0xEE : i);
+  Cbuffer out;
+  ASSERT_EQ(Import(out, Encode(rgb)), 54 + 16);
+  EXPECT_EQ(ReadHeader(out).bitCount, 24);
+  EXPECT_EQ(ReadHeader(out).colorCount, 0);
+  EXPECT_EQ(Bytes(out.data() + 54, out.data() + 70),
+            (Bytes{4, 2, 0, 10, 8, 6, 16, 14, 12, 22, 20, 18, 28, 26, 24, 0}));
+
+  // RGBA width 3: 32 bits, stride 12, alpha in the fourth byte.
+  PngSpec rgba;
+  rgba.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
+  rgba.width = 3;
+  rgba.height = 2;
+  rgba.rows = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+               {13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24}};
+  ASSERT_EQ(Import(out, Encode(rgba)), 54 + 24);
+  EXPECT_EQ(ReadHeader(out).bitCount, 32);
+  EXPECT_EQ(Bytes(out.data() + 54, out.data() + 78),
+            (Bytes{15, 14, 13, 16, 19, 18, 17, 20, 23, 22, 21, 24,  // bottom row first
+                   3,  2,  1,  4,  7,  6,  5,  8,  11, 10, 9,  12}));
+}
+
+TEST(PngImport, GreyGivesAHeaderWithoutPixels) {
+  for (const char* name :
+       {"basn0g01", "basn0g02", "basn0g04", "basn0g08", "basn0g16", "basn4a08", "basn4a16"}) {
+    Cbuffer out;
+    ASSERT_EQ(Import(out, ReadBytes(DataPath("pngsuite/") + name + ".png")), 54) << name;
+    Header h = ReadHeader(out);
+    EXPECT_EQ(h.bitCount, 0);
+    EXPECT_EQ(h.imageSize, 0);
+    EXPECT_EQ(h.fileSize, 54);
+    EXPECT_EQ(h.width, 32);
+  }
+}
+
+TEST(PngImport, InterlacedFilesReadLikeTheirPlainTwins) {
+  int pairs = 0;
+  for (const auto& path : SuiteFiles()) {
+    std::string name = path.filename().string();
+    if (name[3] != 'i' || name[0] == 'x') continue;
+    std::string twin = name;
+    twin[3] = 'n';
+    if (!std::filesystem::exists(path.parent_path() / twin)) continue;
+    Cbuffer a, b;
+    testing::internal::CaptureStderr();
+    ASSERT_GT(Import(a, ReadBytes(path)), 0) << name;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "libpng warning: Interlace handling should be turned on when using "
+              "png_read_image\n");
+    ASSERT_GT(Import(b, ReadBytes(path.parent_path() / twin)), 0) << twin;
+    EXPECT_EQ(Bytes(a.data(), a.data() + a.size()), Bytes(b.data(), b.data() + b.size())) << name;
+    ++pairs;
+  }
+  EXPECT_GE(pairs, 30);
+}
+
+// The palette gamma correction must give exactly what libpng's own palette
+// expansion gives, for every 8-bit value and for gammas on both sides of
+// libpng's thresholds (a transform within 1 +- 0.05 is left alone, and so is
+// one whose exponent lands within that band: 47750 corrects nothing).
+TEST(PngImport, PaletteGammaMatchesLibpngExpansion) {
+  auto check = [](const Bytes& file, const std::string& what) {
+    Cbuffer out;
+    testing::internal::CaptureStderr();  // interlace warnings
+    std::int32_t n = Import(out, file);
+    testing::internal::GetCapturedStderr();
+    ASSERT_GT(n, 0) << what;
+    Reference ref = DecodeWithLibpng(file, true);
+    Header h = ReadHeader(out);
+    for (std::uint32_t y = 0; y < ref.height; ++y) {
+      const std::uint8_t* indices = RowFromTop(out, static_cast<int>(y));
+      for (std::uint32_t x = 0; x < ref.width; ++x) {
+        int shift = 8 - h.bitCount - static_cast<int>(x * h.bitCount % 8);
+        int index = (indices[x * h.bitCount / 8] >> shift) & ((1 << h.bitCount) - 1);
+        if (index >= h.colorCount) continue;
+        const std::uint8_t* entry = out.data() + 54 + 4 * index;
+        const std::uint8_t* expanded = ref.rows[y].data() + ref.channels * x;
+        ASSERT_EQ(Bytes(entry, entry + 3), Bytes(expanded, expanded + 3))
+            << what << " pixel " << x << "," << y << " index " << index;
+      }
+    }
+  };
+  for (png_fixed_point gamma :
+       {16, 35000, 45000, 45455, 47500, 47750, 48000, 55000, 100000, 250000, 12800000, 625000000}) {
+    PngSpec s = RampPalette(256);
+    s.gamma = gamma;
+    check(Encode(s), "gamma " + std::to_string(gamma));
+  }
+  int files = 0;
+  for (const auto& path : SuiteFiles()) {
+    std::string name = path.filename().string();
+    if (name[0] == 'x' || name[4] != '3') continue;
+    check(ReadBytes(path), name);
+    ++files;
+  }
+  EXPECT_GE(files, 50);
+}
+
+TEST(PngImport, GammaOfOneIsCorrectedAndOneOverTwoPointTwoIsNot) {
+  for (png_fixed_point gamma : {45455, 100000}) {
+    PngSpec s = RampPalette(256);
+    s.gamma = gamma;
+    Cbuffer out;
+    ASSERT_GT(Import(out, Encode(s)), 0);
+    int changed = 0;
+    for (int i = 0; i < 256; ++i) changed += out.data()[54 + 4 * i + 2] != i;
+    if (gamma == 45455) {
+      EXPECT_EQ(changed, 0);
+    } else {
+      EXPECT_GT(changed, 200);
+      EXPECT_EQ(out.data()[54 + 2], 0);  // the ends stay
+      EXPECT_EQ(out.data()[54 + 4 * 255 + 2], 255);
+      EXPECT_EQ(out.data()[54 + 4 * 128 + 2], 186);  // 255 * (128/255)^(1/2.2), rounded
+    }
+  }
+}
+
+TEST(PngImport, EverySuiteFileConvertsOrFailsCleanly) {
+  int converted = 0, refused = 0;
+  for (const auto& path : SuiteFiles()) {
+    std::string name = path.filename().string();
+    Bytes file = ReadBytes(path);
+    Cbuffer out;
+    out.Alloc(3)[0] = 0x5A;
+    testing::internal::CaptureStderr();
+    std::int32_t n = Import(out, file);
+    std::string err = testing::internal::GetCapturedStderr();
+    if (name[0] == 'x') {
+      EXPECT_EQ(n, 0) << name;
+      EXPECT_EQ(out.size(), 3) << name;
+      EXPECT_EQ(out.data()[0], 0x5A) << name;
+      EXPECT_NE(err.find("libpng error: "), std::string::npos) << name;
+      ++refused;
+      continue;
+    }
+    ASSERT_GT(n, 0) << name << err;
+    ASSERT_EQ(out.size(), n);
+    Header h = ReadHeader(out);
+    int colourType = name[4] - '0', depth = std::stoi(name.substr(6, 2));
+    int expectedBits[] = {0, 0, 24, depth, 0, 0, 32};
+    EXPECT_EQ(h.bitCount, expectedBits[colourType]) << name;
+    EXPECT_EQ(h.colorCount == 0, colourType != 3) << name;
+    EXPECT_LE(h.colorCount, 1 << depth) << name;
+    EXPECT_EQ(h.pixelOffset, 54 + 4 * h.colorCount);
+    EXPECT_EQ(h.imageSize, RowStride(h.width, h.bitCount) * h.height);
+    EXPECT_EQ(h.fileSize, n);
+
+    // Pixels against libpng's own decoding with the same transformations.
+    if (h.bitCount != 0) {
+      Reference ref = DecodeWithLibpng(file, false);
+      ASSERT_EQ(static_cast<png_uint_32>(h.width), ref.width);
+      ASSERT_EQ(static_cast<png_uint_32>(h.height), ref.height);
+      std::size_t rowBytes = (static_cast<std::size_t>(h.width) * h.bitCount + 7) / 8;
+      for (int y = 0; y < h.height; ++y) {
+        ASSERT_EQ(Bytes(RowFromTop(out, y), RowFromTop(out, y) + rowBytes),
+                  Bytes(ref.rows[y].begin(), ref.rows[y].begin() + rowBytes))
+            << name << " row " << y;
+      }
+    }
+    ++converted;
+  }
+  EXPECT_EQ(converted, 161);
+  EXPECT_EQ(refused, 14);
+}
+
+TEST(PngImport, TruncatedFilesFailWithLibpngsMessage) {
+  for (const char* name : {"basn3p08", "basi6a16", "tbbn3p08"}) {
+    Bytes file = ReadBytes(DataPath("pngsuite/") + name + ".png");
+    for (std::size_t len = 0; len < file.size(); len += 1 + len / 50) {
+      Cbuffer out;
+      testing::internal::CaptureStderr();
+      std::int32_t n = PngBytesToBmp(out, std::span(file.data(), len));
+      std::string err = testing::internal::GetCapturedStderr();
+      ASSERT_EQ(n, 0) << name << " " << len;
+      EXPECT_EQ(out.data(), nullptr);
+      EXPECT_NE(err.find("libpng error: "), std::string::npos) << name << " " << len;
+    }
+  }
+}
+
+// A valid header and an image-data chunk, with dimensions that libpng accepts
+// but whose BMP would not fit in 31 bits: refused before any allocation.
+TEST(PngImport, OversizedImagesAreRefusedBeforeAllocating) {
+  for (auto [w, h, type] : {std::tuple{1000000u, 1000000u, 6},
+                            {46341u, 46341u, 3},
+                            {30000u, 30000u, 2},
+                            {1000000u, 8000u, 0},
+                            {2145u, 1000000u, 3}}) {
+    Bytes file = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+    auto chunk = [&file](const char* type, Bytes data) {
+      for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<std::uint8_t>(data.size() >> s));
+      Bytes body(type, type + 4);
+      body.insert(body.end(), data.begin(), data.end());
+      std::uint32_t crc = 0xFFFFFFFF;
+      for (std::uint8_t b : body) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+      }
+      crc = ~crc;
+      file.insert(file.end(), body.begin(), body.end());
+      for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<std::uint8_t>(crc >> s));
+    };
+    Bytes ihdr;
+    for (std::uint32_t v : {w, h}) {
+      for (int s = 24; s >= 0; s -= 8) ihdr.push_back(static_cast<std::uint8_t>(v >> s));
+    }
+    ihdr.insert(ihdr.end(), {8, static_cast<std::uint8_t>(type), 0, 0, 0});
+    chunk("IHDR", ihdr);
+    if (type == 3) chunk("PLTE", Bytes(768));
+    chunk("IDAT", {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
+    chunk("IEND", {});
+    Cbuffer out;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Import(out, file), 0) << w << "x" << h;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "libpng error: Image too large to convert\n");
+  }
+}
+
+TEST(PngImport, ReadingByNameMatchesReadingFromMemory) {
+  std::string path = DataPath("images/swirl_480x448.png");
+  Cbuffer byName, fromMemory;
+  std::int32_t n = PngToBmp(byName, platform::BytesToWide(path));
+  ASSERT_EQ(n, ReadHeader(byName).pixelOffset + 480 * 448);
+  ASSERT_EQ(Import(fromMemory, ReadBytes(path)), n);
+  EXPECT_EQ(std::memcmp(byName.data(), fromMemory.data(), static_cast<std::size_t>(n)), 0);
+
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(PngToBmp(byName, platform::BytesToWide(path + ".missing")), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "libpng error: Read Error\n");
+  EXPECT_EQ(byName.size(), n);
+}
+
+}  // namespace
