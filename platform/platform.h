@@ -39,7 +39,7 @@ bool PathExists(const std::wstring& path);
 // True when `path` names an existing directory.
 bool IsDirectory(const std::wstring& path);
 
-// Appends the separator unless the path already ends in one.
+// Appends the separator unless the path is empty or already ends in one.
 void AddTrailingSeparator(std::wstring& path);
 
 // The longest path, in bytes including the terminator, that the OS accepts.

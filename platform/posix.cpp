@@ -139,7 +139,8 @@ bool IsDirectory(const std::wstring& path) {
 }
 
 void AddTrailingSeparator(std::wstring& path) {
-  if (path.empty() || path.back() != kSeparator) path.push_back(kSeparator);
+  // An empty path stays empty: "/" would turn "here" into the root.
+  if (!path.empty() && path.back() != kSeparator) path.push_back(kSeparator);
 }
 
 std::size_t MaxPathBytes() {
