@@ -105,7 +105,8 @@ TEST(Cli, SlashStartsAnAbsolutePathNotAnOption) {
 
 TEST(Cli, RelativeNamesAreFoundNextToTheExecutable) {
   ScratchDir dir;
-  std::filesystem::path bin = std::filesystem::path(dir.path()) / "bin";
+  // The executable's directory name is not valid UTF-8 either.
+  std::filesystem::path bin = std::filesystem::path(dir.path()) / "bin\xff";
   std::filesystem::path elsewhere = std::filesystem::path(dir.path()) / "elsewhere";
   std::filesystem::create_directories(bin);
   std::filesystem::create_directories(elsewhere);
