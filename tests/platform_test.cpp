@@ -72,7 +72,9 @@ TEST(Print, LongTextIsNotCutAndUnencodableTextIsNotDropped) {
   // In the plain C locale nothing beyond ASCII can be encoded; every
   // character still shows, as '?'.
   ScopedCtype ctype("C");
-  EXPECT_EQ(Printed([] { platform::Print(L"\u30D5\u30A1(%s)\n", L"a\u30D5"); }), "??" "(a?)\n");
+  EXPECT_EQ(Printed([] { platform::Print(L"\u30D5\u30A1(%s)\n", L"a\u30D5"); }),
+            "??"
+            "(a?)\n");
 }
 
 TEST(Paths, ExistenceSeparatorAndOwnDirectory) {
