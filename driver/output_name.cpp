@@ -1,7 +1,50 @@
 #include "driver/output_name.h"
 
-// Placeholder: the command-line work replaces this.
-bool DeriveOutputName(const std::wstring&, const std::wstring&, const std::wstring&,
-                      std::wstring*) {
-  return false;
+#include <utility>
+
+#include "platform/platform.h"
+
+namespace {
+
+// Where the last path component starts: just after the last separator.
+std::size_t LastComponentStart(const std::wstring& path) {
+  std::size_t slash = path.rfind(platform::kSeparator);
+  return slash == std::wstring::npos ? 0 : slash + 1;
+}
+
+void ReplaceExtension(std::wstring& name, const std::wstring& extension) {
+  std::size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos && dot >= LastComponentStart(name)) name.erase(dot);
+  name += extension;
+}
+
+}  // namespace
+
+bool NameFits(const std::wstring& path) {
+  std::string bytes = platform::WideToBytes(path);
+  if (bytes.size() + 1 > platform::MaxPathBytes()) return false;
+  std::size_t slash = bytes.rfind('/');
+  std::size_t last = slash == std::string::npos ? bytes.size() : bytes.size() - slash - 1;
+  return last <= platform::MaxNameBytes();
+}
+
+bool DeriveOutputName(const std::wstring& imageFile, const std::wstring& destPath,
+                      const std::wstring& extension, std::wstring* out) {
+  std::wstring name;
+  if (destPath.empty()) {
+    name = imageFile;
+  } else if (destPath.find(L'.', LastComponentStart(destPath)) != std::wstring::npos &&
+             !platform::IsDirectory(destPath)) {
+    // A file name: used as given, whatever its extension.
+    *out = destPath;
+    return NameFits(*out);
+  } else {
+    // A directory ("out", "out/", or an existing "." or "v1.2").
+    name = destPath;
+    platform::AddTrailingSeparator(name);
+    name.append(imageFile, LastComponentStart(imageFile));
+  }
+  ReplaceExtension(name, extension);
+  *out = std::move(name);
+  return NameFits(*out);
 }

@@ -47,7 +47,8 @@ class ByteReader {
   }
   bool ReadU32(std::uint32_t* v) {
     if (remaining() < 4) return false;
-    *v = static_cast<std::uint32_t>(data_[pos_]) | (static_cast<std::uint32_t>(data_[pos_ + 1]) << 8) |
+    *v = static_cast<std::uint32_t>(data_[pos_]) |
+         (static_cast<std::uint32_t>(data_[pos_ + 1]) << 8) |
          (static_cast<std::uint32_t>(data_[pos_ + 2]) << 16) |
          (static_cast<std::uint32_t>(data_[pos_ + 3]) << 24);
     pos_ += 4;

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
-Cbuffer::~Cbuffer() { Free(); }
+Cbuffer::~Cbuffer() {
+  Free();
+}
 
 std::uint8_t* Cbuffer::Alloc(std::int32_t n) {
   Free();

@@ -20,9 +20,7 @@ class Cbuffer {
 
   std::uint8_t* data() const { return data_; }
   std::int32_t size() const { return size_; }
-  std::span<std::uint8_t> span() const {
-    return {data_, static_cast<std::size_t>(size_)};
-  }
+  std::span<std::uint8_t> span() const { return {data_, static_cast<std::size_t>(size_)}; }
 
  private:
   std::uint8_t* data_ = nullptr;

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 
-Cfile::~Cfile() { Close(); }
+Cfile::~Cfile() {
+  Close();
+}
 
 int Cfile::Open(int flags, const std::wstring& path) {
   Close();

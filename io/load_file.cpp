@@ -12,8 +12,14 @@ LoadResult LoadWholeFile(const std::wstring& path, Cbuffer& out, std::int64_t* f
   if (file.size() > std::numeric_limits<std::int32_t>::max()) return LoadResult::kNoMemory;
   auto n = static_cast<std::int32_t>(file.size());
   if (out.Alloc(n) == nullptr) return LoadResult::kNoMemory;
-  // A short read leaves the rest of the zero-filled buffer as zeros.
-  platform::ReadFile(file.fd(), out.data(), static_cast<std::size_t>(n));
+  // A file that shrank since it was opened leaves the rest of the zero-filled
+  // buffer as zeros. A read error is not taken for such a short file: the
+  // bytes would silently be wrong.
+  std::int64_t got = platform::ReadFile(file.fd(), out.data(), static_cast<std::size_t>(n));
   file.Close();
+  if (got < 0) {
+    out.Free();
+    return LoadResult::kOpenFailed;
+  }
   return LoadResult::kOk;
 }

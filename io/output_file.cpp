@@ -2,16 +2,21 @@
 
 #include "platform/platform.h"
 
-CoutputFile::~CoutputFile() { Discard(); }
+CoutputFile::~CoutputFile() {
+  Discard();
+}
 
 bool CoutputFile::Open(const std::wstring& path) {
   Discard();
-  if (platform::ExistsButNotWritable(path)) return false;
+  // Through a symbolic link, the file it points to is what gets replaced; the
+  // link itself stays.
+  std::wstring target = platform::ResolveLink(path);
+  if (platform::ExistsButNotWritable(target)) return false;
   int error = 0;
-  int fd = platform::CreateTempFile(path, &tempPath_, &error);
+  int fd = platform::CreateTempFile(target, &tempPath_, &error);
   if (fd < 0) return false;
   fd_ = fd;
-  path_ = path;
+  path_ = target;
   return true;
 }
 

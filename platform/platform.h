@@ -39,11 +39,13 @@ bool PathExists(const std::wstring& path);
 // True when `path` names an existing directory.
 bool IsDirectory(const std::wstring& path);
 
-// Appends the separator unless the path already ends in one.
+// Appends the separator unless the path is empty or already ends in one.
 void AddTrailingSeparator(std::wstring& path);
 
 // The longest path, in bytes including the terminator, that the OS accepts.
 std::size_t MaxPathBytes();
+// The longest single path component (file or directory name), in bytes.
+std::size_t MaxNameBytes();
 
 // Formatted wide output on standard output. The format follows the program's
 // message convention: "%s" takes a wide string (const wchar_t*) and "%d" an
@@ -60,7 +62,8 @@ enum OpenFlags : int {
   kOpenTruncate = 8,
 };
 // Opens `path`; returns the descriptor, or -1 with *error set to errno.
-// Files it creates get mode 0666 less the umask.
+// Files it creates get mode 0666 less the umask. A directory is refused
+// (EISDIR), and opening a FIFO never blocks.
 int OpenFile(const std::wstring& path, int flags, int* error);
 // Reads up to `count` bytes, retrying on interruption and partial reads until
 // `count` bytes or end of file; returns the bytes read or -1.
@@ -80,6 +83,10 @@ bool CloseFile(int fd);
 int CreateTempFile(const std::wstring& finalPath, std::wstring* tempPath, int* error);
 bool SetOutputMode(int fd, const std::wstring& finalPath);
 bool RenameFile(const std::wstring& from, const std::wstring& to);
+// When `path` is a symbolic link to an existing file, the path of that file;
+// otherwise `path` itself. Replacing the resolved name updates the file the
+// link points to, as writing through the link would, and keeps the link.
+std::wstring ResolveLink(const std::wstring& path);
 bool RemoveFile(const std::wstring& path);
 // True when `path` exists but a create-and-truncate open of it would fail:
 // it is a directory, or the process may not write it.

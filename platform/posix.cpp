@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <climits>
 #include <clocale>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -18,9 +18,14 @@
 namespace platform {
 namespace {
 
-// Undecodable bytes 0x80..0xFF become U+DC80..U+DCFF.
+// A byte that the locale cannot decode becomes U+DC00 + byte. Lone surrogates
+// never come out of a successful decode, so the whole block U+DC00..U+DCFF is
+// free to carry raw bytes (0x80..0xFF in UTF-8; stateful or double-byte
+// encodings can also reject a byte below 0x80, which must round-trip too).
 constexpr wchar_t kEscapeBase = 0xDC00;
-bool IsEscapedByte(wchar_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
+bool IsEscapedByte(wchar_t c) {
+  return c >= 0xDC00 && c <= 0xDCFF;
+}
 
 // Encodes one wide character in the current locale; appends '?' when the
 // locale has no encoding for it.
@@ -65,9 +70,17 @@ mode_t CurrentUmask() {
 void SetUserLocale() {
   std::setlocale(LC_ALL, "");
   // A sample of the characters the messages use (katakana, kanji, fullwidth).
-  if (!LocaleEncodes(L"ファイル変換？")) {
-    std::setlocale(LC_CTYPE, "C.UTF-8");
+  const wchar_t* sample = L"ファイル変換？";
+  if (LocaleEncodes(sample)) return;
+  // The user's locale (often plain C when LANG is unset) has no encoding for
+  // the messages. Only the character type changes, so numbers and collation
+  // stay the user's. The spellings differ between C libraries.
+  for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+    if (std::setlocale(LC_CTYPE, name) != nullptr && LocaleEncodes(sample)) return;
   }
+  // Nothing better exists: keep the user's locale; Print writes '?' for what
+  // it cannot encode.
+  std::setlocale(LC_CTYPE, "");
 }
 
 std::wstring BytesToWide(const std::string& bytes) {
@@ -111,7 +124,9 @@ std::wstring ExecutableDirectory() {
   return BytesToWide(dir);
 }
 
-bool ChangeDirectory(const std::wstring& dir) { return chdir(WideToBytes(dir).c_str()) == 0; }
+bool ChangeDirectory(const std::wstring& dir) {
+  return chdir(WideToBytes(dir).c_str()) == 0;
+}
 
 bool PathExists(const std::wstring& path) {
   struct stat st;
@@ -124,25 +139,47 @@ bool IsDirectory(const std::wstring& path) {
 }
 
 void AddTrailingSeparator(std::wstring& path) {
-  if (path.empty() || path.back() != kSeparator) path.push_back(kSeparator);
+  // An empty path stays empty: "/" would turn "here" into the root.
+  if (!path.empty() && path.back() != kSeparator) path.push_back(kSeparator);
 }
 
-std::size_t MaxPathBytes() { return PATH_MAX; }
+std::size_t MaxPathBytes() {
+  return PATH_MAX;
+}
+
+std::size_t MaxNameBytes() {
+  return NAME_MAX;
+}
+
+namespace {
+
+// Rewrites a format from the Windows wide-printf convention, where "%s" and
+// "%c" in a wide format take wide arguments, to the C library's, which wants
+// "%ls" and "%lc" for them. Flags, width and precision are kept as they are.
+std::wstring ToLibcWideFormat(const wchar_t* format) {
+  std::wstring out;
+  for (const wchar_t* p = format; *p != 0;) {
+    out.push_back(*p);
+    if (*p++ != L'%') continue;
+    while (*p != 0 && std::wcschr(L"-+ #0123456789.*", *p) != nullptr) out.push_back(*p++);
+    bool sized = false;
+    while (*p != 0 && std::wcschr(L"hlLqjzt", *p) != nullptr) {
+      out.push_back(*p++);
+      sized = true;
+    }
+    if (*p == 0) break;
+    if (!sized && (*p == L's' || *p == L'c')) out.push_back(L'l');
+    out.push_back(*p++);
+  }
+  return out;
+}
+
+}  // namespace
 
 void Print(const wchar_t* format, ...) {
-  // The messages use the Windows convention, where "%s" in a wide format takes
-  // a wide string; the C library here wants "%ls" for that.
-  std::wstring fmt;
-  for (const wchar_t* p = format; *p != 0; ++p) {
-    fmt.push_back(*p);
-    if (*p == L'%') {
-      if (p[1] == L'%') {
-        fmt.push_back(*++p);
-      } else if (p[1] == L's') {
-        fmt.push_back(L'l');
-      }
-    }
-  }
+  std::wstring fmt = ToLibcWideFormat(format);
+  // vswprintf reports a short buffer only as a failure, so grow until the
+  // text fits. The bound stops a format error from growing without end.
   std::vector<wchar_t> text(256);
   for (;;) {
     va_list args;
@@ -153,7 +190,11 @@ void Print(const wchar_t* format, ...) {
       text.resize(static_cast<std::size_t>(n));
       break;
     }
-    if (text.size() >= (1u << 24)) return;  // A format error, not a short buffer.
+    if (text.size() >= (std::size_t{1} << 24)) {
+      // Not a short buffer but a bad format: say so rather than print nothing.
+      text.assign(format, format + std::wcslen(format));
+      break;
+    }
     text.resize(text.size() * 4);
   }
   std::string bytes;
@@ -163,7 +204,9 @@ void Print(const wchar_t* format, ...) {
 }
 
 int OpenFile(const std::wstring& path, int flags, int* error) {
-  int oflags = O_CLOEXEC;
+  // O_NONBLOCK only keeps the open itself from waiting forever on a FIFO with
+  // no writer; it is cleared again before any read or write.
+  int oflags = O_CLOEXEC | O_NONBLOCK;
   if (flags & kOpenWrite) {
     oflags |= (flags & kOpenRead) ? O_RDWR : O_WRONLY;
   } else {
@@ -171,22 +214,30 @@ int OpenFile(const std::wstring& path, int flags, int* error) {
   }
   if (flags & kOpenCreate) oflags |= O_CREAT;
   if (flags & kOpenTruncate) oflags |= O_TRUNC;
+  std::string bytes = WideToBytes(path);
   int fd;
   do {
-    fd = open(WideToBytes(path).c_str(), oflags, 0666);
+    fd = open(bytes.c_str(), oflags, 0666);  // The kernel applies the umask.
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     if (error != nullptr) *error = errno != 0 ? errno : EIO;
     return -1;
   }
   // A directory opens on Linux but is no file to read or replace.
+  int e = 0;
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    if (error != nullptr) *error = EISDIR;
-    return -1;
+  if (fstat(fd, &st) != 0) {
+    e = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    e = EISDIR;
+  } else {
+    int status = fcntl(fd, F_GETFL);
+    if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) e = errno;
   }
-  return fd;
+  if (e == 0) return fd;
+  close(fd);
+  if (error != nullptr) *error = e;
+  return -1;
 }
 
 std::int64_t ReadFile(int fd, void* buffer, std::size_t count) {
@@ -225,22 +276,28 @@ std::int64_t SeekFile(int fd, std::int64_t offset, int whence) {
   return r < 0 ? -1 : static_cast<std::int64_t>(r);
 }
 
-bool CloseFile(int fd) { return close(fd) == 0; }
+bool CloseFile(int fd) {
+  return close(fd) == 0;
+}
 
 int CreateTempFile(const std::wstring& finalPath, std::wstring* tempPath, int* error) {
   std::string final = WideToBytes(finalPath);
   std::string dir = DirectoryOf(final);
   std::string base = final.substr(dir.size());
-  std::string name = dir + "." + base + ".XXXXXX";
-  std::vector<char> buf(name.begin(), name.end());
-  buf.push_back('\0');
-  int fd = mkostemp(buf.data(), O_CLOEXEC);
-  if (fd < 0) {
-    if (error != nullptr) *error = errno != 0 ? errno : EIO;
-    return -1;
+  // ".name.XXXXXX" says whose file it is; a name near the length limit gets
+  // the short form instead, since 8 more bytes would not fit.
+  for (const std::string& name : {dir + "." + base + ".XXXXXX", dir + ".ovkconv.XXXXXX"}) {
+    std::vector<char> buf(name.begin(), name.end());
+    buf.push_back('\0');
+    int fd = mkostemp(buf.data(), O_CLOEXEC);
+    if (fd >= 0) {
+      *tempPath = BytesToWide(std::string(buf.data()));
+      return fd;
+    }
+    if (errno != ENAMETOOLONG) break;
   }
-  *tempPath = BytesToWide(std::string(buf.data()));
-  return fd;
+  if (error != nullptr) *error = errno != 0 ? errno : EIO;
+  return -1;
 }
 
 bool SetOutputMode(int fd, const std::wstring& finalPath) {
@@ -250,11 +307,24 @@ bool SetOutputMode(int fd, const std::wstring& finalPath) {
   return fchmod(fd, mode) == 0;
 }
 
+std::wstring ResolveLink(const std::wstring& path) {
+  std::string bytes = WideToBytes(path);
+  struct stat st;
+  if (lstat(bytes.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* real = realpath(bytes.c_str(), nullptr);
+  if (real == nullptr) return path;
+  std::wstring resolved = BytesToWide(real);
+  std::free(real);
+  return resolved;
+}
+
 bool RenameFile(const std::wstring& from, const std::wstring& to) {
   return rename(WideToBytes(from).c_str(), WideToBytes(to).c_str()) == 0;
 }
 
-bool RemoveFile(const std::wstring& path) { return unlink(WideToBytes(path).c_str()) == 0; }
+bool RemoveFile(const std::wstring& path) {
+  return unlink(WideToBytes(path).c_str()) == 0;
+}
 
 bool ExistsButNotWritable(const std::wstring& path) {
   std::string p = WideToBytes(path);
@@ -263,9 +333,13 @@ bool ExistsButNotWritable(const std::wstring& path) {
   return S_ISDIR(st.st_mode) || access(p.c_str(), W_OK) != 0;
 }
 
-std::FILE* StreamFromDescriptor(int fd, const char* mode) { return fdopen(fd, mode); }
+std::FILE* StreamFromDescriptor(int fd, const char* mode) {
+  return fdopen(fd, mode);
+}
 
-int StreamDescriptor(std::FILE* stream) { return fileno(stream); }
+int StreamDescriptor(std::FILE* stream) {
+  return fileno(stream);
+}
 
 std::FILE* OpenStream(const std::wstring& path, const char* mode) {
   return std::fopen(WideToBytes(path).c_str(), mode);

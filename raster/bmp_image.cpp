@@ -1,7 +1,9 @@
 #include "raster/bmp_image.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 std::int32_t RowStride(std::int32_t width, std::int32_t bitCount) {
   if (width < 0 || bitCount < 0) return -1;
@@ -23,5 +25,6 @@ void FlipRows(std::int32_t rows, std::int32_t rowBytes, std::uint8_t* first) {
 }
 
 void SwapRedBlue(std::uint8_t* entries, std::int32_t n) {
-  for (std::int32_t i = 0; i < n; ++i) std::swap(entries[4 * i], entries[4 * i + 2]);
+  // Entry offsets in size_t: 4 * n does not fit in 32 bits for every n.
+  for (std::size_t i = 0; std::cmp_less(i, n); ++i) std::swap(entries[4 * i], entries[4 * i + 2]);
 }

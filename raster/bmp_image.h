@@ -53,11 +53,11 @@ inline constexpr int kBiClrImportant = 50;
 inline constexpr int kFileHeaderSize = 14;
 inline constexpr int kInfoHeaderSize = 40;
 inline constexpr int kHeadersSize = kFileHeaderSize + kInfoHeaderSize;  // 54
-inline constexpr int kPaletteOffset = kHeadersSize;                      // 54
+inline constexpr int kPaletteOffset = kHeadersSize;                     // 54
 inline constexpr int kMaxPaletteEntries = 256;
-inline constexpr int kMaxPaletteBytes = 4 * kMaxPaletteEntries;              // 1024
+inline constexpr int kMaxPaletteBytes = 4 * kMaxPaletteEntries;               // 1024
 inline constexpr int kMaxHeaderAndPalette = kHeadersSize + kMaxPaletteBytes;  // 1078
-inline constexpr std::uint16_t kMagic = 0x4D42;                              // "BM"
+inline constexpr std::uint16_t kMagic = 0x4D42;                               // "BM"
 
 // Little-endian field access on the image bytes. The caller guarantees that
 // the field lies inside the buffer.

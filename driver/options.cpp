@@ -1,0 +1,83 @@
+#include "driver/options.h"
+
+#include <limits>
+
+namespace {
+
+// Block sizes that a packed section can use; anything else means the largest.
+constexpr std::int32_t kMinBlockSize = 0x4000;
+constexpr std::int32_t kMaxBlockSize = 0xFFFF;
+// -v0 .. -v9 are shorthands for versions 1000 .. 1009.
+constexpr std::int32_t kVersionBase = 1000;
+
+// The C locale's white space, not the user's: iswspace would also skip, say,
+// an ideographic space in a Japanese locale, and "-v　2" should not depend on
+// the locale it runs in.
+bool IsCSpace(wchar_t c) {
+  return c == L' ' || (c >= L'\t' && c <= L'\r');
+}
+
+}  // namespace
+
+std::int32_t ParseDecimal(const std::wstring& text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsCSpace(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+  // Accumulate the magnitude with a ceiling just past the 32-bit range, so
+  // any number of digits clamps instead of overflowing.
+  constexpr std::int64_t kCeiling = std::int64_t{1} << 32;
+  std::int64_t magnitude = 0;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    magnitude = magnitude * 10 + (text[i] - L'0');
+    if (magnitude > kCeiling) magnitude = kCeiling;
+  }
+  std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > std::numeric_limits<std::int32_t>::max()) {
+    return std::numeric_limits<std::int32_t>::max();
+  }
+  if (value < std::numeric_limits<std::int32_t>::min()) {
+    return std::numeric_limits<std::int32_t>::min();
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+ParseStatus ParseOptions(std::span<const std::wstring> args, Options* options) {
+  std::size_t i = 0;
+  for (; i < args.size(); ++i) {
+    const std::wstring& arg = args[i];
+    if (arg.empty() || arg[0] != L'-') break;
+    if (arg.size() < 2) return ParseStatus::kShowUsage;
+    const std::wstring value = arg.substr(2);
+    switch (arg[1]) {
+      case L'b':
+      case L'B':
+        if (!value.empty()) {
+          std::int32_t n = ParseDecimal(value);
+          options->blockSize = (n < kMinBlockSize || n > kMaxBlockSize) ? kMaxBlockSize : n;
+        }
+        break;
+      case L'n':
+      case L'N':
+        if (!value.empty() && (value[0] == L'a' || value[0] == L'A')) options->ignoreAlpha = true;
+        break;
+      case L'p':
+      case L'P':
+        options->pngMode = value == L"256" ? 2 : 1;
+        break;
+      case L'v':
+      case L'V':
+        if (!value.empty()) {
+          std::int32_t n = ParseDecimal(value);
+          // Compared as unsigned, so a negative number is not a shorthand.
+          options->version = static_cast<std::uint32_t>(n) <= 9 ? kVersionBase + n : n;
+        }
+        break;
+      default:
+        return ParseStatus::kShowUsage;
+    }
+  }
+  if (i < args.size()) options->imageFile = args[i++];
+  if (i < args.size()) options->destPath = args[i];
+  return ParseStatus::kOk;
+}

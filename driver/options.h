@@ -1,0 +1,49 @@
+// The parsed command line.
+//
+//   ovkconv [-na] [-v<n>] [-p[256]] [-b<n>] <image_file> [dest_path]
+//
+// Arguments are read from the first on. One that starts with "-" is an option;
+// the first that does not is the image file, and the one after it (whatever it
+// looks like) the destination. Later arguments are ignored. "/" starts an
+// absolute path, never an option.
+//
+// The letter after "-" picks the option, in either case; the rest of the
+// argument is its value. Options may repeat; the last one wins.
+//   b  block size for packed sections: a decimal number; outside
+//      16384..65535 it becomes 65535. An empty value changes nothing.
+//   n  "a" or "A" next (anything after it ignored) sets ignoreAlpha; any other
+//      value is ignored.
+//   p  pngMode 1; exactly "256" gives pngMode 2.
+//   v  ovk version: a decimal number; 0..9 means 1000 + n (-v2 is 1002), any
+//      other number is taken as it is (-v1004, -v60). Not validated here.
+//      An empty value changes nothing.
+// Any other letter, or none at all, asks for the usage text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+struct Options {
+  std::int32_t version = 1006;
+  bool ignoreAlpha = false;
+  // 0 writes BMP; 1 PNG in colour; 2 an 8-bit palette PNG with transparency.
+  int pngMode = 0;
+  std::int32_t blockSize = 0xFFFF;
+  std::wstring destPath;
+  // Absent when every argument was an option.
+  std::optional<std::wstring> imageFile;
+};
+
+enum class ParseStatus { kOk, kShowUsage };
+
+// Parses the arguments that follow the program name into `options`, which
+// should hold the defaults on entry.
+ParseStatus ParseOptions(std::span<const std::wstring> args, Options* options);
+
+// Reads a decimal integer the way the C library's string-to-long does:
+// leading white space (space, \t, \n, \v, \f, \r) and one sign are allowed,
+// reading stops at the first non-digit, no digits at all give 0, and a value
+// beyond 32 bits is clamped to the nearest 32-bit limit.
+std::int32_t ParseDecimal(const std::wstring& text);

@@ -1,0 +1,32 @@
+// Runs a program as a child process and captures what it prints, for tests
+// that drive the real executable.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct ProcessResult {
+  std::string out;  // standard output, raw bytes
+  std::string err;  // standard error, raw bytes
+  // The exit status (0..255), or -1 when the child did not exit normally
+  // (killed by a signal, or it could not be started).
+  int status = -1;
+};
+
+struct ProcessOptions {
+  // The whole environment of the child ("NAME=value" entries). Unset: the
+  // test's own environment. An empty list is a run under `env -i`.
+  std::optional<std::vector<std::string>> env;
+  // The directory the child starts in; empty: the test's own.
+  std::string cwd;
+};
+
+// Runs `program` with `args` (not counting argv[0], which is `program`).
+// Standard input is /dev/null.
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const ProcessOptions& options = {});
+
+}  // namespace testing_support
