@@ -128,8 +128,10 @@ int HighestBit(unsigned mask) {
 // has no exact match), so a quad's first match, transforms tried 0 to 3, is
 // the lowest transform that matches any entry, at that entry's position. It
 // starts as (a, position of e). Appending the value T_b(e) at position p gives
-// each value T_a(e) of the orbit the new matches a ^ b ^ S at p; the lowest of
-// them replaces its first match when it is lower.
+// each value T_a(e) of the orbit the new matches a ^ b ^ S at p. For every
+// possible S, the lowest members of its cosets are closed under exclusive or,
+// so the lowest of these matches is a ^ b; it replaces the first match when it
+// is lower.
 class TileEncoder {
  public:
   TileEncoder(const std::uint8_t* source, std::int32_t stride, std::int32_t tileWidth,
@@ -191,7 +193,6 @@ class TileEncoder {
   int orbitCount_ = 0;
   std::uint32_t entry_[kMaxTileEntries];      // the orbit's collected entry e
   std::uint32_t canonical_[kMaxTileEntries];  // its smallest member
-  std::uint8_t stabiliser_[kMaxTileEntries];  // transforms leaving e unchanged, one bit each
   std::uint8_t usage_[kMaxTileEntries];       // usage class
 
   // Per value id.
@@ -256,7 +257,6 @@ bool TileEncoder::Collect() {
           const unsigned stabiliser = forms.MatchMask(quad);
           entry_[orbit] = quad;
           canonical_[orbit] = canonical;
-          stabiliser_[orbit] = static_cast<std::uint8_t>(stabiliser);
           usage_[orbit] = 0;
           std::memset(present_ + kTransforms * orbit, 0, kTransforms);
           InsertOrbit(canonical, orbit);
@@ -310,15 +310,12 @@ void TileEncoder::Append(std::uint8_t* out, int value) {
   const int position = entryCount_;
   StoreEntry(out + 1 + kQuadBytes * position, Transform(entry_[orbit], b));
   out[0] = static_cast<std::uint8_t>(++entryCount_);
-  const unsigned stabiliser = stabiliser_[orbit];
+  // Only the ids of values that occur are ever read; those have the lowest
+  // transform of their coset, and so has a ^ b.
   for (int a = 0; a < kTransforms; ++a) {
-    int lowest = kTransforms;
-    for (int s = 0; s < kTransforms; ++s) {
-      if (stabiliser & (1u << s)) lowest = std::min(lowest, a ^ b ^ s);
-    }
     const int v = kTransforms * orbit + a;
-    if (lowest < firstT_[v]) {
-      firstT_[v] = static_cast<std::uint8_t>(lowest);
+    if ((a ^ b) < firstT_[v]) {
+      firstT_[v] = static_cast<std::uint8_t>(a ^ b);
       firstPos_[v] = static_cast<std::uint8_t>(position);
     }
   }
