@@ -41,9 +41,10 @@ std::int64_t EncodeTiles(const BenchImage& image, int tileWidth, int tileHeight,
   std::size_t offset = 0;
   for (int y = 0; y < image.height; y += tileHeight) {
     for (int x = 0; x < image.width; x += tileWidth) {
-      const std::uint8_t* tile = image.indices.data() + static_cast<std::size_t>(y) * image.width + x;
-      const std::int32_t n = encode(tile, image.width, tileWidth, tileHeight,
-                                    std::span(work).subspan(offset));
+      const std::uint8_t* tile =
+          image.indices.data() + static_cast<std::size_t>(y) * image.width + x;
+      const std::int32_t n =
+          encode(tile, image.width, tileWidth, tileHeight, std::span(work).subspan(offset));
       if (n < 0) return -1;
       offset += static_cast<std::size_t>(n);
     }
@@ -58,10 +59,9 @@ bool DecodeTiles(const Bytes& stream, int width, int height, int tileWidth, int 
   std::size_t offset = 0;
   for (int y = 0; y < height; y += tileHeight) {
     for (int x = 0; x < width; x += tileWidth) {
-      const std::int32_t n =
-          DecodeTile(std::span(stream).subspan(offset),
-                     plane.data() + static_cast<std::size_t>(y) * width + x, tileWidth, tileHeight,
-                     width);
+      const std::int32_t n = DecodeTile(std::span(stream).subspan(offset),
+                                        plane.data() + static_cast<std::size_t>(y) * width + x,
+                                        tileWidth, tileHeight, width);
       if (n < 0) return false;
       offset += static_cast<std::size_t>(n);
     }

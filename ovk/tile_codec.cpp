@@ -128,8 +128,10 @@ int HighestBit(unsigned mask) {
 // has no exact match), so a quad's first match, transforms tried 0 to 3, is
 // the lowest transform that matches any entry, at that entry's position. It
 // starts as (a, position of e). Appending the value T_b(e) at position p gives
-// each value T_a(e) of the orbit the new matches a ^ b ^ S at p; the lowest of
-// them replaces its first match when it is lower.
+// each value T_a(e) of the orbit the new matches a ^ b ^ S at p. For every
+// possible S, the lowest members of its cosets are closed under exclusive or,
+// so the lowest of these matches is a ^ b; it replaces the first match when it
+// is lower.
 class TileEncoder {
  public:
   TileEncoder(const std::uint8_t* source, std::int32_t stride, std::int32_t tileWidth,
@@ -191,7 +193,6 @@ class TileEncoder {
   int orbitCount_ = 0;
   std::uint32_t entry_[kMaxTileEntries];      // the orbit's collected entry e
   std::uint32_t canonical_[kMaxTileEntries];  // its smallest member
-  std::uint8_t stabiliser_[kMaxTileEntries];  // transforms leaving e unchanged, one bit each
   std::uint8_t usage_[kMaxTileEntries];       // usage class
 
   // Per value id.
@@ -256,7 +257,6 @@ bool TileEncoder::Collect() {
           const unsigned stabiliser = forms.MatchMask(quad);
           entry_[orbit] = quad;
           canonical_[orbit] = canonical;
-          stabiliser_[orbit] = static_cast<std::uint8_t>(stabiliser);
           usage_[orbit] = 0;
           std::memset(present_ + kTransforms * orbit, 0, kTransforms);
           InsertOrbit(canonical, orbit);
@@ -310,15 +310,12 @@ void TileEncoder::Append(std::uint8_t* out, int value) {
   const int position = entryCount_;
   StoreEntry(out + 1 + kQuadBytes * position, Transform(entry_[orbit], b));
   out[0] = static_cast<std::uint8_t>(++entryCount_);
-  const unsigned stabiliser = stabiliser_[orbit];
+  // Only the ids of values that occur are ever read; those have the lowest
+  // transform of their coset, and so has a ^ b.
   for (int a = 0; a < kTransforms; ++a) {
-    int lowest = kTransforms;
-    for (int s = 0; s < kTransforms; ++s) {
-      if (stabiliser & (1u << s)) lowest = std::min(lowest, a ^ b ^ s);
-    }
     const int v = kTransforms * orbit + a;
-    if (lowest < firstT_[v]) {
-      firstT_[v] = static_cast<std::uint8_t>(lowest);
+    if ((a ^ b) < firstT_[v]) {
+      firstT_[v] = static_cast<std::uint8_t>(a ^ b);
       firstPos_[v] = static_cast<std::uint8_t>(position);
     }
   }
@@ -420,40 +417,36 @@ std::int32_t EncodeTile(const std::uint8_t* source, std::int32_t stride, std::in
 
 namespace {
 
-// Writes the two bytes a, b over `bytes` bytes (an even count) from p.
-inline void FillPairs(std::uint8_t* p, std::size_t bytes, std::uint8_t a, std::uint8_t b) {
-  if (bytes < 8) {
-    for (std::size_t k = 0; k < bytes; k += 2) {
-      p[k] = a;
-      p[k + 1] = b;
-    }
+// The decoder moves pixels two at a time: the top or bottom pair of a quad as
+// one 16-bit unit in memory order. Swapping its bytes mirrors it left to
+// right, whatever the machine's byte order.
+using PixelPair = std::uint16_t;
+
+PixelPair LoadPair(const std::uint8_t* p) {
+  PixelPair v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+void StorePair(std::uint8_t* p, PixelPair v) {
+  std::memcpy(p, &v, sizeof v);
+}
+PixelPair SwapPair(PixelPair v) {
+  return static_cast<PixelPair>((v >> 8) | (v << 8));
+}
+
+// Writes `count` copies of the pair from p on.
+inline void FillPairs(std::uint8_t* p, std::int32_t count, PixelPair pair) {
+  if (count < 4) {
+    for (std::int32_t k = 0; k < count; ++k) StorePair(p + 2 * k, pair);
     return;
   }
-  const std::uint8_t pattern[8] = {a, b, a, b, a, b, a, b};
-  std::uint64_t word;
-  std::memcpy(&word, pattern, sizeof word);
+  // Four pairs per word; the last, partial word overlaps the one before it
+  // at an even offset, so the pattern stays in phase.
+  const std::uint64_t word = pair * 0x0001000100010001u;
+  const std::size_t bytes = 2 * static_cast<std::size_t>(count);
   std::size_t k = 0;
   for (; k + 8 <= bytes; k += 8) std::memcpy(p + k, &word, sizeof word);
-  // The last, partial word overlaps the one before it; the offset is even, so
-  // the pattern stays in phase.
   if (k < bytes) std::memcpy(p + bytes - 8, &word, sizeof word);
-}
-
-// Writes `count` copies of `quad` from quad column `qx` on, in one quad row.
-inline void FillQuads(std::uint8_t* row0, std::uint8_t* row1, std::int32_t qx, std::int32_t count,
-                      std::uint32_t quad) {
-  const std::size_t bytes = 2 * static_cast<std::size_t>(count);
-  FillPairs(row0 + 2 * qx, bytes, static_cast<std::uint8_t>(quad),
-            static_cast<std::uint8_t>(quad >> 8));
-  FillPairs(row1 + 2 * qx, bytes, static_cast<std::uint8_t>(quad >> 16),
-            static_cast<std::uint8_t>(quad >> 24));
-}
-
-inline void PutQuad(std::uint8_t* row0, std::uint8_t* row1, std::int32_t qx, std::uint32_t quad) {
-  row0[2 * qx] = static_cast<std::uint8_t>(quad);
-  row0[2 * qx + 1] = static_cast<std::uint8_t>(quad >> 8);
-  row1[2 * qx] = static_cast<std::uint8_t>(quad >> 16);
-  row1[2 * qx + 1] = static_cast<std::uint8_t>(quad >> 24);
 }
 
 }  // namespace
@@ -478,9 +471,9 @@ std::int32_t DecodeTile(std::span<const std::uint8_t> in, std::uint8_t* dest,
   std::size_t pos = 1 + tableBytes;
   const std::int32_t quadsAcross = tileWidth / 2;
   const std::int32_t quadRows = tileHeight / 2;
-  std::uint32_t quad = 0;
-  std::int32_t pending = 0;   // quads still owed by the current repeat
-  bool afterLiteral = false;  // a repeat may only follow a literal
+  PixelPair top = 0, bottom = 0;  // the quad of the last literal
+  std::int32_t pending = 0;       // quads still owed by the current repeat
+  bool afterLiteral = false;      // a repeat may only follow a literal
   for (std::int32_t qy = 0; qy < quadRows; ++qy) {
     std::uint8_t* row0 = dest + static_cast<std::ptrdiff_t>(2 * qy) * stride;
     std::uint8_t* row1 = row0 + stride;
@@ -488,7 +481,8 @@ std::int32_t DecodeTile(std::span<const std::uint8_t> in, std::uint8_t* dest,
     while (qx < quadsAcross) {
       if (pending > 0) {
         const std::int32_t n = std::min(pending, quadsAcross - qx);
-        FillQuads(row0, row1, qx, n, quad);
+        FillPairs(row0 + 2 * qx, n, top);
+        FillPairs(row1 + 2 * qx, n, bottom);
         qx += n;
         pending -= n;
         continue;
@@ -505,10 +499,17 @@ std::int32_t DecodeTile(std::span<const std::uint8_t> in, std::uint8_t* dest,
       }
       if (v >= literalLimit) return -1;
       const int t = (v >= entries) + (v >= 2 * entries) + (v >= 3 * entries);
-      const int j = v - t * entries;
-      const std::uint8_t* e = table + kQuadBytes * j;
-      quad = Transform(LoadQuad(e, e + 2), t);
-      PutQuad(row0, row1, qx, quad);
+      const std::uint8_t* e = table + kQuadBytes * (v - t * entries);
+      // Transform 2 exchanges the pairs, transform 1 mirrors each; 3 does both.
+      const int flip = t & 2;
+      top = LoadPair(e + flip);
+      bottom = LoadPair(e + 2 - flip);
+      if (t & 1) {
+        top = SwapPair(top);
+        bottom = SwapPair(bottom);
+      }
+      StorePair(row0 + 2 * qx, top);
+      StorePair(row1 + 2 * qx, bottom);
       ++qx;
       ++pos;
       afterLiteral = true;

@@ -60,16 +60,17 @@ TEST(TileDecode, RefusesWhatAWellFormedTileCannotHold) {
     const char* what;
     Bytes in;
   };
+  // Apart from the fault named, each case covers the tile's 64 quads exactly.
   const Case cases[] = {
       {"no data", {}},
       {"entry count 0", {0x00, 0x00, 0xFF, 0x3F}},
       {"table past the data", {0x02, 0x01, 0x02, 0x03, 0x04, 0x05}},
       {"no index stream", {0x01, 0x05, 0x06, 0x07, 0x08}},
-      {"literal 4 * N", OneEntry({0x04, 0xFF, 0x3E})},
+      {"literal 4 * N", OneEntry({0x04, 0xFF, 0x3F})},
       {"literal 4 * N late", OneEntry({0x00, 0xFF, 0x3D, 0x04, 0x00})},
       {"repeat count 0", OneEntry({0x00, 0xFF, 0x00, 0x00, 0xFF, 0x3E})},
-      {"repeat opens the stream", OneEntry({0xFF, 0x3F})},
-      {"repeat after a repeat", OneEntry({0x00, 0xFF, 0x01, 0xFF, 0x3C})},
+      {"repeat opens the stream", OneEntry({0xFF, 0x40})},
+      {"repeat after a repeat", OneEntry({0x00, 0xFF, 0x01, 0xFF, 0x3E})},
       {"repeat without its count", OneEntry({0x00, 0xFF})},
       {"repeat past the tile", OneEntry({0x00, 0xFF, 0x40})},
       {"stream ends early", OneEntry({0x00, 0xFF, 0x3E})},

@@ -28,7 +28,8 @@ struct Plane {
 enum class Content {
   kFewColours,   // 2 to 16 colours, pixel by pixel
   kManyColours,  // any byte
-  kQuadPool,     // runs of quads from a pool of 190..300 under random transforms
+  kQuadPool,     // runs of quads from a pool of 190..300 under random transforms,
+                 // half of them symmetric
   kMirrored,     // halves mirrored left-right and top-bottom
   kSymmetric,    // quads that equal some of their own transforms
   kLongRuns,     // one quad for long stretches, runs crossing rows and 256
@@ -77,7 +78,12 @@ Plane MakeTile(std::mt19937& rng, int width, int height, int stride, Content con
     case Content::kLongRuns: {
       const bool longRuns = content == Content::kLongRuns;
       std::vector<Quad> pool(longRuns ? 1 + rng() % 6 : 190 + rng() % 110);
-      for (auto& q : pool) q = {byte(), byte(), byte(), byte()};
+      for (auto& q : pool) {
+        // Half of them equal some of their own transforms.
+        const std::uint8_t a = byte(), b = byte();
+        const Quad shapes[] = {{a, b, byte(), byte()}, {a, a, b, b}, {a, b, a, b}, {a, b, b, a}};
+        q = shapes[rng() % 2 ? 0 : 1 + rng() % 3];
+      }
       Quad current = pool[0];
       int left = 0;
       for (int qy = 0; qy < qh; ++qy) {
