@@ -139,17 +139,37 @@ class FlagWriter {
   unsigned k_ = 8;
 };
 
-// Chains of earlier positions of a block by their first two bytes. Positions
-// fit 16 bits (a block is at most 65535 bytes); kNone ends a chain.
+// Chains of earlier positions of a block by their first two bytes, newest
+// first. Positions fit 16 bits (a block is at most 65535 bytes); kNone ends a
+// chain.
+//
+// A position whose two bytes are equal (v v) has a chain through every run of
+// v before it, one position per byte of each run. Within one run the match
+// lengths are known without comparing: with R copies of v at p, a position
+// with fewer copies than R matches exactly as many as it has, one with more
+// matches exactly R, and only the one with exactly R can match further. So
+// each run needs one candidate: the one with R copies, or, when the run is
+// shorter, its first position (the farthest, and the longest of the run).
+// Every other position of the run is no longer than that one, and none is
+// strictly longer than the nearest of them that a plain search would keep,
+// so skipping them picks the same match.
 class MatchFinder {
  public:
   static constexpr std::uint16_t kNone = 0xFFFF;
 
-  MatchFinder() : head_(0x10000, kNone), prev_(kMaxBlockBytes) {}
+  MatchFinder()
+      : head_(0x10000, kNone),
+        prev_(kMaxBlockBytes),
+        runStart_(kMaxBlockBytes),
+        runEnd_(kMaxBlockBytes) {}
 
   // Starts a block: forgets the previous block's positions.
   void Reset(const std::uint8_t* block, std::size_t length) {
-    for (std::size_t q = 0; q < inserted_; ++q) head_[Key(q)] = kNone;
+    if (inserted_ > head_.size() / 8) {
+      std::fill(head_.begin(), head_.end(), kNone);
+    } else {
+      for (std::size_t q = 0; q < inserted_; ++q) head_[Key(q)] = kNone;
+    }
     block_ = block;
     length_ = length;
     inserted_ = 0;
@@ -163,31 +183,74 @@ class MatchFinder {
     while (inserted_ < p) Insert(inserted_++);
     const std::uint8_t* cur = block_ + p;
     const std::size_t maxLength = std::min<std::size_t>(kMaxMatch, length_ - p);
-    std::size_t best = 1;  // every candidate shares 2 bytes
-    std::size_t bestDistance = 0;
-    for (std::size_t c = head_[Key(p)]; c != kNone && p - c <= kMaxDistance; c = prev_[c]) {
-      const std::uint8_t* cand = block_ + c;
-      // Only a candidate that also matches at `best` can be longer.
-      if (cand[best] != cur[best]) continue;
-      const std::size_t length = MatchLength(cand, cur, maxLength);
-      if (length > best) {
-        best = length;
-        bestDistance = p - c;
-        if (best == maxLength) break;
+    const std::size_t nearest = p > kMaxDistance ? p - kMaxDistance : 0;
+    Best best{cur, maxLength};
+    std::size_t c = head_[Key(p)];
+    if (p == 0) {
+      c = kNone;
+    } else if (cur[0] != cur[1]) {
+      for (; c != kNone && c >= nearest; c = prev_[c]) {
+        if (best.Consider(block_, c, p)) break;
+      }
+    } else {
+      std::size_t copies = 2;
+      while (copies < maxLength && cur[copies] == cur[0]) ++copies;
+      // The run that holds p - 1 has not ended yet; it holds p too, and every
+      // position of it before p has more than `copies` copies.
+      const std::size_t openRun = runStart_[p - 1];
+      while (c != kNone && c >= nearest) {
+        const std::size_t start = runStart_[c];
+        std::size_t q = c;
+        if (start != openRun) {
+          const std::size_t have = runEnd_[start] - c;
+          if (have < copies) q = c - start > copies - have ? c - (copies - have) : start;
+        }
+        if (best.Consider(block_, std::max(q, nearest), p)) break;
+        c = prev_[start];
       }
     }
-    *distance = bestDistance;
-    return bestDistance != 0 ? best : 0;
+    *distance = best.distance;
+    return best.distance != 0 ? best.length : 0;
   }
 
  private:
+  // The best match so far: strictly longer candidates replace it.
+  struct Best {
+    const std::uint8_t* cur;
+    std::size_t maxLength;
+    std::size_t length = 1;  // every candidate shares 2 bytes
+    std::size_t distance = 0;
+
+    // Weighs candidate c for position p; true once nothing can be longer.
+    bool Consider(const std::uint8_t* block, std::size_t c, std::size_t p) {
+      const std::uint8_t* cand = block + c;
+      // Only a candidate that also matches up to `length` can be longer: test
+      // the last bytes of that stretch first.
+      if (cand[length] != cur[length]) return false;
+      if (length >= 8 && LoadU64(cand + length - 8) != LoadU64(cur + length - 8)) return false;
+      const std::size_t n = MatchLength(cand, cur, maxLength);
+      if (n <= length) return false;
+      length = n;
+      distance = p - c;
+      return length == maxLength;
+    }
+  };
+
   std::size_t Key(std::size_t q) const {
     return block_[q] | (static_cast<std::size_t>(block_[q + 1]) << 8);
   }
+  // Chains position q, and notes where the run of equal bytes that holds it
+  // started and, once it ends, where it ended.
   void Insert(std::size_t q) {
     const std::size_t key = Key(q);
     prev_[q] = head_[key];
     head_[key] = static_cast<std::uint16_t>(q);
+    if (q > 0 && block_[q - 1] == block_[q]) {
+      runStart_[q] = runStart_[q - 1];
+    } else {
+      runStart_[q] = static_cast<std::uint16_t>(q);
+      if (q > 0) runEnd_[runStart_[q - 1]] = static_cast<std::uint16_t>(q);
+    }
   }
   // Equal bytes from the start, up to `limit` (all inside the block).
   static std::size_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit) {
@@ -203,6 +266,8 @@ class MatchFinder {
 
   std::vector<std::uint16_t> head_;
   std::vector<std::uint16_t> prev_;
+  std::vector<std::uint16_t> runStart_;  // by position: where its run started
+  std::vector<std::uint16_t> runEnd_;    // by a run's start: where the run ended
   const std::uint8_t* block_ = nullptr;
   std::size_t length_ = 0;
   std::size_t inserted_ = 0;
