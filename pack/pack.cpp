@@ -41,12 +41,6 @@ constexpr std::size_t kRunProbe = 14;  // equal bytes that start a run
 constexpr std::size_t kMaxRun = 4095;
 constexpr std::size_t kRunBeatsMatch = 64;
 
-// A bound on one block's packed form, with room for the writer's check. The
-// worst case is all literals: 9 bits per byte plus the block's framing.
-constexpr std::size_t BlockBound(std::size_t length) {
-  return length + length / 4 + 64;
-}
-
 constexpr std::uint8_t kReverse4[16] = {0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE,
                                         0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF};
 
@@ -405,8 +399,9 @@ std::int32_t GetBlockSize() {
 }
 
 std::size_t PackBound(std::size_t n) {
-  // Every block within BlockBound of its length, and at most two pieces per
-  // block of the smallest size.
+  // A block packs to at most 9 bits per byte (all literals) plus a few bytes
+  // of framing, and a block of the smallest size is never split, so a quarter
+  // more and 64 bytes per piece always leave the writer room to spare.
   const std::size_t pieces = 2 * (n / kMinBlockSize + 1);
   const std::size_t extra = n / 4 + 64 * pieces;
   return n > SIZE_MAX - extra ? SIZE_MAX : n + extra;
