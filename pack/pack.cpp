@@ -154,6 +154,8 @@ class MatchFinder {
   MatchFinder()
       : head_(0x10000, kNone),
         prev_(kMaxBlockBytes),
+        head3_(kHash3Size, kNone),
+        prev3_(kMaxBlockBytes),
         runStart_(kMaxBlockBytes),
         runEnd_(kMaxBlockBytes) {}
 
@@ -161,8 +163,12 @@ class MatchFinder {
   void Reset(const std::uint8_t* block, std::size_t length) {
     if (inserted_ > head_.size() / 8) {
       std::fill(head_.begin(), head_.end(), kNone);
+      std::fill(head3_.begin(), head3_.end(), kNone);
     } else {
-      for (std::size_t q = 0; q < inserted_; ++q) head_[Key(q)] = kNone;
+      for (std::size_t q = 0; q < inserted_; ++q) {
+        head_[Key(q)] = kNone;
+        head3_[Hash3(q)] = kNone;
+      }
     }
     block_ = block;
     length_ = length;
@@ -182,12 +188,19 @@ class MatchFinder {
     std::size_t c = head_[Key(p)];
     if (p == 0) {
       c = kNone;
-    } else if (cur[0] != cur[1]) {
-      for (; c != kNone && c >= nearest; c = prev_[c]) {
-        if (best.Consider(block_, c, p)) break;
+    } else if (cur[0] != cur[1] || cur[1] != cur[2]) {
+      // Any match longer than 2 shares 3 bytes, so it is on the chain of
+      // p's 3-byte hash (with positions whose 3 bytes only share the hash,
+      // which match fewer). When there is none, the nearest position that
+      // shares 2 bytes gives the match of 2. Three equal bytes would find
+      // every position of every earlier run on that chain: those go by runs.
+      best.length = 2;
+      for (std::size_t c3 = head3_[Hash3(p)]; c3 != kNone && c3 >= nearest; c3 = prev3_[c3]) {
+        if (best.Consider(block_, c3, p)) break;
       }
+      if (best.distance == 0 && c != kNone && c >= nearest) best.distance = p - c;
     } else {
-      std::size_t copies = 2;
+      std::size_t copies = 3;
       while (copies < maxLength && cur[copies] == cur[0]) ++copies;
       // The run that holds p - 1 has not ended yet; it holds p too, and every
       // position of it before p has more than `copies` copies.
@@ -230,8 +243,16 @@ class MatchFinder {
     }
   };
 
+  static constexpr std::size_t kHash3Bits = 16;
+  static constexpr std::size_t kHash3Size = std::size_t{1} << kHash3Bits;
+
   std::size_t Key(std::size_t q) const {
     return block_[q] | (static_cast<std::size_t>(block_[q + 1]) << 8);
+  }
+  std::size_t Hash3(std::size_t q) const {
+    const std::uint32_t v = block_[q] | (static_cast<std::uint32_t>(block_[q + 1]) << 8) |
+                            (static_cast<std::uint32_t>(block_[q + 2]) << 16);
+    return (v * 2654435761u) >> (32 - kHash3Bits);
   }
   // Chains position q, and notes where the run of equal bytes that holds it
   // started and, once it ends, where it ended.
@@ -239,6 +260,9 @@ class MatchFinder {
     const std::size_t key = Key(q);
     prev_[q] = head_[key];
     head_[key] = static_cast<std::uint16_t>(q);
+    const std::size_t hash = Hash3(q);
+    prev3_[q] = head3_[hash];
+    head3_[hash] = static_cast<std::uint16_t>(q);
     if (q > 0 && block_[q - 1] == block_[q]) {
       runStart_[q] = runStart_[q - 1];
     } else {
@@ -260,6 +284,8 @@ class MatchFinder {
 
   std::vector<std::uint16_t> head_;
   std::vector<std::uint16_t> prev_;
+  std::vector<std::uint16_t> head3_;  // chains by a hash of 3 bytes
+  std::vector<std::uint16_t> prev3_;
   std::vector<std::uint16_t> runStart_;  // by position: where its run started
   std::vector<std::uint16_t> runEnd_;    // by a run's start: where the run ended
   const std::uint8_t* block_ = nullptr;
