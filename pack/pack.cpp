@@ -133,20 +133,23 @@ class FlagWriter {
   unsigned k_ = 8;
 };
 
-// Chains of earlier positions of a block by their first two bytes, newest
-// first. Positions fit 16 bits (a block is at most 65535 bytes); kNone ends a
-// chain.
+// Chains of a block's earlier positions, newest first, by their first two
+// bytes and by a hash of their first three. Positions fit 16 bits (a block is
+// at most 65535 bytes); kNone ends a chain.
 //
-// A position whose two bytes are equal (v v) has a chain through every run of
-// v before it, one position per byte of each run. Within one run the match
-// lengths are known without comparing: with R copies of v at p, a position
-// with fewer copies than R matches exactly as many as it has, one with more
-// matches exactly R, and only the one with exactly R can match further. So
-// each run needs one candidate: the one with R copies, or, when the run is
-// shorter, its first position (the farthest, and the longest of the run).
-// Every other position of the run is no longer than that one, and none is
-// strictly longer than the nearest of them that a plain search would keep,
-// so skipping them picks the same match.
+// Runs of equal bytes would fill the chains with one position per byte, so
+// they are kept by run instead. A run of two or more copies of v enters the
+// chain of v v once, by its start, and its end is noted when it ends; its
+// positions whose three bytes are v v v stay out of the 3-byte chains (only a
+// position whose own three bytes are equal could use them, and such a
+// position searches by runs). Within one run the match lengths for a position
+// p that starts with R copies of v are known without comparing: a position
+// of the run with fewer copies than R matches exactly as many as it has, one
+// with more matches exactly R, and only the one with exactly R can match
+// further. So each run needs one candidate: the one with R copies or, when
+// the run is shorter, its first position (the farthest and longest of the
+// run). No other position of the run is strictly longer than the nearest of
+// them that a plain search would keep, so the match picked is the same.
 class MatchFinder {
  public:
   static constexpr std::uint16_t kNone = 0xFFFF;
@@ -156,7 +159,6 @@ class MatchFinder {
         prev_(kMaxBlockBytes),
         head3_(kHash3Size, kNone),
         prev3_(kMaxBlockBytes),
-        runStart_(kMaxBlockBytes),
         runEnd_(kMaxBlockBytes) {}
 
   // Starts a block: forgets the previous block's positions.
@@ -173,6 +175,7 @@ class MatchFinder {
     block_ = block;
     length_ = length;
     inserted_ = 0;
+    openRun_ = 0;
   }
 
   // The longest match for position p (at least 3 bytes left), capped at 269
@@ -180,40 +183,44 @@ class MatchFinder {
   // *distance to 0 when no earlier position within reach shares p's first two
   // bytes.
   std::size_t Find(std::size_t p, std::size_t* distance) {
+    *distance = 0;
+    if (p == 0) return 0;
     while (inserted_ < p) Insert(inserted_++);
     const std::uint8_t* cur = block_ + p;
     const std::size_t maxLength = std::min<std::size_t>(kMaxMatch, length_ - p);
     const std::size_t nearest = p > kMaxDistance ? p - kMaxDistance : 0;
+    const std::uint8_t v = cur[0];
     Best best{cur, maxLength};
-    std::size_t c = head_[Key(p)];
-    if (p == 0) {
-      c = kNone;
-    } else if (cur[0] != cur[1] || cur[1] != cur[2]) {
-      // Any match longer than 2 shares 3 bytes, so it is on the chain of
-      // p's 3-byte hash (with positions whose 3 bytes only share the hash,
-      // which match fewer). When there is none, the nearest position that
-      // shares 2 bytes gives the match of 2. Three equal bytes would find
-      // every position of every earlier run on that chain: those go by runs.
+    if (cur[1] != v || cur[2] != v) {
+      // Any match longer than 2 shares 3 bytes, so it is on the chain of p's
+      // 3-byte hash (with positions that only share the hash, which match
+      // fewer). When there is none, the nearest position that shares 2 bytes
+      // gives the match of 2.
       best.length = 2;
-      for (std::size_t c3 = head3_[Hash3(p)]; c3 != kNone && c3 >= nearest; c3 = prev3_[c3]) {
-        if (best.Consider(block_, c3, p)) break;
+      for (std::size_t c = head3_[Hash3(p)]; c != kNone && c >= nearest; c = prev3_[c]) {
+        if (best.Consider(block_, c, p)) break;
       }
-      if (best.distance == 0 && c != kNone && c >= nearest) best.distance = p - c;
+      if (best.distance == 0) {
+        std::size_t c = head_[Key(p)];
+        // A run of v v is chained by its start; its last pair is the nearest.
+        if (c != kNone && cur[1] == v) c = c == openRun_ ? p - 1 : runEnd_[c] - 2u;
+        if (c != kNone && c >= nearest) best.distance = p - c;
+      }
     } else {
       std::size_t copies = 3;
-      while (copies < maxLength && cur[copies] == cur[0]) ++copies;
-      // The run that holds p - 1 has not ended yet; it holds p too, and every
-      // position of it before p has more than `copies` copies.
-      const std::size_t openRun = runStart_[p - 1];
-      while (c != kNone && c >= nearest) {
-        const std::size_t start = runStart_[c];
-        std::size_t q = c;
-        if (start != openRun) {
-          const std::size_t have = runEnd_[start] - c;
-          if (have < copies) q = c - start > copies - have ? c - (copies - have) : start;
+      while (copies < maxLength && cur[copies] == v) ++copies;
+      for (std::size_t start = head_[Key(p)]; start != kNone; start = prev_[start]) {
+        std::size_t q;
+        if (start == openRun_) {
+          // The run that holds p - 1 (and p): every position of it before p
+          // has more than `copies` copies; the nearest is p - 1.
+          q = p - 1;
+        } else {
+          const std::size_t end = runEnd_[start];
+          if (end - 2 < nearest) break;
+          q = end - start > copies ? end - copies : start;
         }
         if (best.Consider(block_, std::max(q, nearest), p)) break;
-        c = prev_[start];
       }
     }
     *distance = best.distance;
@@ -221,6 +228,9 @@ class MatchFinder {
   }
 
  private:
+  static constexpr std::size_t kHash3Bits = 16;
+  static constexpr std::size_t kHash3Size = std::size_t{1} << kHash3Bits;
+
   // The best match so far: strictly longer candidates replace it.
   struct Best {
     const std::uint8_t* cur;
@@ -243,9 +253,6 @@ class MatchFinder {
     }
   };
 
-  static constexpr std::size_t kHash3Bits = 16;
-  static constexpr std::size_t kHash3Size = std::size_t{1} << kHash3Bits;
-
   std::size_t Key(std::size_t q) const {
     return block_[q] | (static_cast<std::size_t>(block_[q + 1]) << 8);
   }
@@ -254,20 +261,30 @@ class MatchFinder {
                             (static_cast<std::uint32_t>(block_[q + 2]) << 16);
     return (v * 2654435761u) >> (32 - kHash3Bits);
   }
-  // Chains position q, and notes where the run of equal bytes that holds it
-  // started and, once it ends, where it ended.
-  void Insert(std::size_t q) {
+  void Chain2(std::size_t q) {
     const std::size_t key = Key(q);
     prev_[q] = head_[key];
     head_[key] = static_cast<std::uint16_t>(q);
+  }
+  void Chain3(std::size_t q) {
     const std::size_t hash = Hash3(q);
     prev3_[q] = head3_[hash];
     head3_[hash] = static_cast<std::uint16_t>(q);
-    if (q > 0 && block_[q - 1] == block_[q]) {
-      runStart_[q] = runStart_[q - 1];
+  }
+  // Enters position q (q + 2 inside the block) in the chains, and notes where
+  // the run of equal bytes before it ended when q starts a new one.
+  void Insert(std::size_t q) {
+    const std::uint8_t b = block_[q];
+    if (q == 0 || block_[q - 1] != b) {
+      runEnd_[openRun_] = static_cast<std::uint16_t>(q);
+      openRun_ = q;
+    }
+    if (block_[q + 1] != b) {
+      Chain2(q);
+      Chain3(q);
     } else {
-      runStart_[q] = static_cast<std::uint16_t>(q);
-      if (q > 0) runEnd_[runStart_[q - 1]] = static_cast<std::uint16_t>(q);
+      if (openRun_ == q) Chain2(q);
+      if (block_[q + 2] != b) Chain3(q);
     }
   }
   // Equal bytes from the start, up to `limit` (all inside the block).
@@ -282,15 +299,15 @@ class MatchFinder {
     return t;
   }
 
-  std::vector<std::uint16_t> head_;
+  std::vector<std::uint16_t> head_;  // chains by 2 bytes (runs of v v by start)
   std::vector<std::uint16_t> prev_;
   std::vector<std::uint16_t> head3_;  // chains by a hash of 3 bytes
   std::vector<std::uint16_t> prev3_;
-  std::vector<std::uint16_t> runStart_;  // by position: where its run started
-  std::vector<std::uint16_t> runEnd_;    // by a run's start: where the run ended
+  std::vector<std::uint16_t> runEnd_;  // by a run's start: where the run ended
   const std::uint8_t* block_ = nullptr;
   std::size_t length_ = 0;
   std::size_t inserted_ = 0;
+  std::size_t openRun_ = 0;  // start of the run that holds position inserted_ - 1
 };
 
 // The run at p: the count of bytes equal to the byte at p (at most 4095), when
