@@ -3,11 +3,10 @@
 // A greedy LZ77 packer: at every position it takes the longest match within
 // 8191 bytes back inside the block (capped at 269 bytes, the nearest among
 // equally long ones), unless a run of one byte is long enough to beat it, and
-// writes bit-flag blocks only. The match finder keeps, for every 2-byte key,
-// a chain of the block's earlier positions with that key, newest first, so it
-// visits exactly the candidates that a plain backward search over every
-// distance would accept, in the same nearest-first order, and picks the same
-// match.
+// writes bit-flag blocks only. The match finder (MatchFinder, below) does not
+// try every distance: it visits, nearest first, only the earlier positions
+// that can beat the best match found so far, and so picks the match that a
+// plain backward search over every distance would pick.
 //
 // Safety model: the writer checks before every token that the output can take
 // the most bytes one token adds, so nothing is written outside the block's
@@ -18,6 +17,7 @@
 #include "pack/pack.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -48,6 +48,9 @@ inline void StoreU16(std::uint8_t* p, std::uint64_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
+
+// MatchLength finds the first differing byte as the lowest differing bits.
+static_assert(std::endian::native == std::endian::little);
 
 inline std::uint64_t LoadU64(const std::uint8_t* p) {
   std::uint64_t v;
