@@ -41,12 +41,6 @@ constexpr std::size_t kRunProbe = 14;  // equal bytes that start a run
 constexpr std::size_t kMaxRun = 4095;
 constexpr std::size_t kRunBeatsMatch = 64;
 
-// A bound on one block's packed form, with room for the writer's check. The
-// worst case is all literals: 9 bits per byte plus the block's framing.
-constexpr std::size_t BlockBound(std::size_t length) {
-  return length + length / 4 + 64;
-}
-
 constexpr std::uint8_t kReverse4[16] = {0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE,
                                         0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF};
 
@@ -139,17 +133,43 @@ class FlagWriter {
   unsigned k_ = 8;
 };
 
-// Chains of earlier positions of a block by their first two bytes. Positions
-// fit 16 bits (a block is at most 65535 bytes); kNone ends a chain.
+// Chains of earlier positions of a block by their first two bytes, newest
+// first. Positions fit 16 bits (a block is at most 65535 bytes); kNone ends a
+// chain.
+//
+// A position whose two bytes are equal (v v) has a chain through every run of
+// v before it, one position per byte of each run. Within one run the match
+// lengths are known without comparing: with R copies of v at p, a position
+// with fewer copies than R matches exactly as many as it has, one with more
+// matches exactly R, and only the one with exactly R can match further. So
+// each run needs one candidate: the one with R copies, or, when the run is
+// shorter, its first position (the farthest, and the longest of the run).
+// Every other position of the run is no longer than that one, and none is
+// strictly longer than the nearest of them that a plain search would keep,
+// so skipping them picks the same match.
 class MatchFinder {
  public:
   static constexpr std::uint16_t kNone = 0xFFFF;
 
-  MatchFinder() : head_(0x10000, kNone), prev_(kMaxBlockBytes) {}
+  MatchFinder()
+      : head_(0x10000, kNone),
+        prev_(kMaxBlockBytes),
+        head3_(kHash3Size, kNone),
+        prev3_(kMaxBlockBytes),
+        runStart_(kMaxBlockBytes),
+        runEnd_(kMaxBlockBytes) {}
 
   // Starts a block: forgets the previous block's positions.
   void Reset(const std::uint8_t* block, std::size_t length) {
-    for (std::size_t q = 0; q < inserted_; ++q) head_[Key(q)] = kNone;
+    if (inserted_ > head_.size() / 8) {
+      std::fill(head_.begin(), head_.end(), kNone);
+      std::fill(head3_.begin(), head3_.end(), kNone);
+    } else {
+      for (std::size_t q = 0; q < inserted_; ++q) {
+        head_[Key(q)] = kNone;
+        head3_[Hash3(q)] = kNone;
+      }
+    }
     block_ = block;
     length_ = length;
     inserted_ = 0;
@@ -163,31 +183,92 @@ class MatchFinder {
     while (inserted_ < p) Insert(inserted_++);
     const std::uint8_t* cur = block_ + p;
     const std::size_t maxLength = std::min<std::size_t>(kMaxMatch, length_ - p);
-    std::size_t best = 1;  // every candidate shares 2 bytes
-    std::size_t bestDistance = 0;
-    for (std::size_t c = head_[Key(p)]; c != kNone && p - c <= kMaxDistance; c = prev_[c]) {
-      const std::uint8_t* cand = block_ + c;
-      // Only a candidate that also matches at `best` can be longer.
-      if (cand[best] != cur[best]) continue;
-      const std::size_t length = MatchLength(cand, cur, maxLength);
-      if (length > best) {
-        best = length;
-        bestDistance = p - c;
-        if (best == maxLength) break;
+    const std::size_t nearest = p > kMaxDistance ? p - kMaxDistance : 0;
+    Best best{cur, maxLength};
+    std::size_t c = head_[Key(p)];
+    if (p == 0) {
+      c = kNone;
+    } else if (cur[0] != cur[1] || cur[1] != cur[2]) {
+      // Any match longer than 2 shares 3 bytes, so it is on the chain of
+      // p's 3-byte hash (with positions whose 3 bytes only share the hash,
+      // which match fewer). When there is none, the nearest position that
+      // shares 2 bytes gives the match of 2. Three equal bytes would find
+      // every position of every earlier run on that chain: those go by runs.
+      best.length = 2;
+      for (std::size_t c3 = head3_[Hash3(p)]; c3 != kNone && c3 >= nearest; c3 = prev3_[c3]) {
+        if (best.Consider(block_, c3, p)) break;
+      }
+      if (best.distance == 0 && c != kNone && c >= nearest) best.distance = p - c;
+    } else {
+      std::size_t copies = 3;
+      while (copies < maxLength && cur[copies] == cur[0]) ++copies;
+      // The run that holds p - 1 has not ended yet; it holds p too, and every
+      // position of it before p has more than `copies` copies.
+      const std::size_t openRun = runStart_[p - 1];
+      while (c != kNone && c >= nearest) {
+        const std::size_t start = runStart_[c];
+        std::size_t q = c;
+        if (start != openRun) {
+          const std::size_t have = runEnd_[start] - c;
+          if (have < copies) q = c - start > copies - have ? c - (copies - have) : start;
+        }
+        if (best.Consider(block_, std::max(q, nearest), p)) break;
+        c = prev_[start];
       }
     }
-    *distance = bestDistance;
-    return bestDistance != 0 ? best : 0;
+    *distance = best.distance;
+    return best.distance != 0 ? best.length : 0;
   }
 
  private:
+  // The best match so far: strictly longer candidates replace it.
+  struct Best {
+    const std::uint8_t* cur;
+    std::size_t maxLength;
+    std::size_t length = 1;  // every candidate shares 2 bytes
+    std::size_t distance = 0;
+
+    // Weighs candidate c for position p; true once nothing can be longer.
+    bool Consider(const std::uint8_t* block, std::size_t c, std::size_t p) {
+      const std::uint8_t* cand = block + c;
+      // Only a candidate that also matches up to `length` can be longer: test
+      // the last bytes of that stretch first.
+      if (cand[length] != cur[length]) return false;
+      if (length >= 8 && LoadU64(cand + length - 8) != LoadU64(cur + length - 8)) return false;
+      const std::size_t n = MatchLength(cand, cur, maxLength);
+      if (n <= length) return false;
+      length = n;
+      distance = p - c;
+      return length == maxLength;
+    }
+  };
+
+  static constexpr std::size_t kHash3Bits = 16;
+  static constexpr std::size_t kHash3Size = std::size_t{1} << kHash3Bits;
+
   std::size_t Key(std::size_t q) const {
     return block_[q] | (static_cast<std::size_t>(block_[q + 1]) << 8);
   }
+  std::size_t Hash3(std::size_t q) const {
+    const std::uint32_t v = block_[q] | (static_cast<std::uint32_t>(block_[q + 1]) << 8) |
+                            (static_cast<std::uint32_t>(block_[q + 2]) << 16);
+    return (v * 2654435761u) >> (32 - kHash3Bits);
+  }
+  // Chains position q, and notes where the run of equal bytes that holds it
+  // started and, once it ends, where it ended.
   void Insert(std::size_t q) {
     const std::size_t key = Key(q);
     prev_[q] = head_[key];
     head_[key] = static_cast<std::uint16_t>(q);
+    const std::size_t hash = Hash3(q);
+    prev3_[q] = head3_[hash];
+    head3_[hash] = static_cast<std::uint16_t>(q);
+    if (q > 0 && block_[q - 1] == block_[q]) {
+      runStart_[q] = runStart_[q - 1];
+    } else {
+      runStart_[q] = static_cast<std::uint16_t>(q);
+      if (q > 0) runEnd_[runStart_[q - 1]] = static_cast<std::uint16_t>(q);
+    }
   }
   // Equal bytes from the start, up to `limit` (all inside the block).
   static std::size_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit) {
@@ -203,6 +284,10 @@ class MatchFinder {
 
   std::vector<std::uint16_t> head_;
   std::vector<std::uint16_t> prev_;
+  std::vector<std::uint16_t> head3_;  // chains by a hash of 3 bytes
+  std::vector<std::uint16_t> prev3_;
+  std::vector<std::uint16_t> runStart_;  // by position: where its run started
+  std::vector<std::uint16_t> runEnd_;    // by a run's start: where the run ended
   const std::uint8_t* block_ = nullptr;
   std::size_t length_ = 0;
   std::size_t inserted_ = 0;
@@ -340,8 +425,9 @@ std::int32_t GetBlockSize() {
 }
 
 std::size_t PackBound(std::size_t n) {
-  // Every block within BlockBound of its length, and at most two pieces per
-  // block of the smallest size.
+  // A block packs to at most 9 bits per byte (all literals) plus a few bytes
+  // of framing, and a block of the smallest size is never split, so a quarter
+  // more and 64 bytes per piece always leave the writer room to spare.
   const std::size_t pieces = 2 * (n / kMinBlockSize + 1);
   const std::size_t extra = n / 4 + 64 * pieces;
   return n > SIZE_MAX - extra ? SIZE_MAX : n + extra;
