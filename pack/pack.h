@@ -19,7 +19,19 @@ std::int32_t GetBlockSize();
 std::size_t PackBound(std::size_t n);
 
 // Packs `in` into `out` as the packed data of one packed section and returns
-// its length, with *blockCount set to the number of blocks written. Returns -1
-// when `out` is too small; nothing is ever written outside `out`.
+// its length, with *blockCount set to the number of blocks written. The input
+// is cut into blocks of the block size; a block whose packed form would not
+// fit the 16-bit endOffset is packed as two blocks of ceil(L/2) and floor(L/2)
+// bytes instead, recursively, and the block count and each block's
+// blocksAfter count the blocks written. Returns -1 (and a block count of 0)
+// when `out` is too small; nothing is ever written outside `out`, and `out`
+// need not be zero-filled.
 std::int64_t PackBlocks(std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
                         std::uint32_t* blockCount);
+
+// Packs one block of at most kMaxBlockSize bytes at the start of `out` as a
+// bit-flag block whose trailing byte is blocksAfter (mod 256). Returns the
+// bytes written, trailing byte included, or -1 when they do not fit `out` or
+// the block's packed form would not fit the 16-bit endOffset.
+std::int64_t PackBlock(std::span<std::uint8_t> out, std::span<const std::uint8_t> block,
+                       std::uint32_t blocksAfter);
