@@ -317,6 +317,20 @@ TEST_F(OvkRead, EveryVersionGivesTheSameBmpAndPngs) {
   }
 }
 
+TEST_F(OvkRead, OnePixelWithAlphaKeepsThePngAlpha) {
+  // Every entry has alpha 0 but the one that pixel 1 alone uses: the PNG
+  // still carries alpha, and that pixel's value survives.
+  Picture p = Sample(16, 16, 3);
+  for (int e = 0; e < 3; ++e) p.palette[4 * e + 3] = e == 2 ? 77 : 0;
+  std::fill(p.indices.begin(), p.indices.end(), 0);
+  p.indices[1] = 2;
+  WriteBytes(Path("one.ovk"), Ovk1002(p));
+  ASSERT_EQ(Convert("one.ovk", "", 1).result, 0);
+  Png png = ReadPng(Path("one.png"));
+  EXPECT_EQ(png.colorType, PNG_COLOR_TYPE_RGB_ALPHA);
+  EXPECT_EQ(PngRgba(png), ExpectedRgba(p));
+}
+
 TEST_F(OvkRead, DecodedHeaderFieldsPerForm) {
   Picture p = Sample(20, 6, 16);  // stride 20
   Decoded d8 = Decode(Ovk1002(p), 0, false);
