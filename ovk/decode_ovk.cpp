@@ -205,7 +205,9 @@ int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file,
   // Working planes.
   Cbuffer mask, indexPlane;
   const bool expand = form32 && hasPalette;
-  if (expand || version == kVersion1005) {
+  // Only version 1005 ever marks a pixel transparent; for the others the mask
+  // would stay all 1 and is not needed.
+  if (version == kVersion1005) {
     if (mask.Alloc(static_cast<std::int32_t>(plane8)) == nullptr) return kDecodeNoMemory;
     std::memset(mask.data(), 1, plane8);
   }
@@ -271,18 +273,26 @@ int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file,
       break;
   }
 
-  // 32-bit expansion through the palette and the transparency mask.
+  // 32-bit expansion through the palette and the transparency mask: each
+  // index picks its 4-byte entry (blue, green, red, alpha) from the 256-entry
+  // table, whose entries past the palette are zero; a transparent pixel is
+  // four zero bytes.
   if (expand) {
-    FlipRows(h.height, stride8, mask.data());
+    std::uint32_t entries[kMaxPaletteEntries];
+    std::memcpy(entries, palette, sizeof entries);
+    const std::uint8_t* maskRows = nullptr;
+    if (mask.data() != nullptr) {
+      FlipRows(h.height, stride8, mask.data());
+      maskRows = mask.data();
+    }
     std::uint8_t* out = pixelArea.data();
     for (std::int32_t y = 0; y < h.height; ++y) {
       const std::size_t row = static_cast<std::size_t>(y) * stride8;
+      const std::uint8_t* index = indexPlane.data() + row;
       for (std::int32_t x = 0; x < h.width; ++x, out += 4) {
-        if (mask.data()[row + x] == 0) {
-          std::memset(out, 0, 4);
-        } else {
-          std::memcpy(out, palette + 4 * indexPlane.data()[row + x], 4);
-        }
+        const std::uint32_t v =
+            (maskRows == nullptr || maskRows[row + x] != 0) ? entries[index[x]] : 0;
+        std::memcpy(out, &v, 4);
       }
     }
   }

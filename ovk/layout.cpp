@@ -76,9 +76,12 @@ OvkCheck ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* h) {
   const std::int64_t pixels = static_cast<std::int64_t>(h->width) * h->height;
   if (pixels == 0) return OvkCheck::kNotOvk;
   if (h->width < 0 || h->height < 0) return OvkCheck::kDamaged;
-  const std::int64_t imageBytes = 4 * pixels + kImageHeaderRoom;
-  if (imageBytes > std::numeric_limits<std::int32_t>::max()) return OvkCheck::kDamaged;
-  h->imageBytes = static_cast<std::int32_t>(imageBytes);
+  // Both sides are below 2^31, so the product fits in 62 bits; the limit is
+  // tested by division so that 4 * pixels is never formed out of range.
+  constexpr std::int64_t kMaxPixels =
+      (std::numeric_limits<std::int32_t>::max() - kImageHeaderRoom) / 4;
+  if (pixels > kMaxPixels) return OvkCheck::kDamaged;
+  h->imageBytes = static_cast<std::int32_t>(4 * pixels + kImageHeaderRoom);
   return OvkCheck::kOk;
 }
 

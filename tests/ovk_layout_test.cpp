@@ -75,6 +75,8 @@ TEST(OvkHeader, ZeroNegativeAndOversizedDimensions) {
   EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, -16, 16, 0), &h), OvkCheck::kDamaged);
   // 65536 x 65536 wraps to 0 in 32 bits; it is far too large, not empty.
   EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 65536, 65536), &h), OvkCheck::kDamaged);
+  // The largest sides of all: the size test itself must not overflow.
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 0x7FFFFFFF, 0x7FFFFFFF), &h), OvkCheck::kDamaged);
   // The largest image that fits: 4 * w * h + 1078 <= 2^31 - 1.
   EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 1, 536870642), &h), OvkCheck::kOk);
   EXPECT_EQ(h.imageBytes, 2147483646);

@@ -264,6 +264,9 @@ TEST_F(OvkRead, EveryVersionGivesTheSameBmpAndPngs) {
       {"v1002b", Ovk1002(p, Packing::kByteCoded)},
       {"v1004", Ovk1004(p)},
       {"v1004b", Ovk1004(p, Packing::kByteCoded)},
+      {"v1004p", Ovk1004(p, Packing::kPacker)},
+      {"v1005p", Ovk1005(p, {false, false, false, false}, 0, Packing::kPacker)},
+      {"v1006p", Ovk1006(p, {.packed = true, .packing = Packing::kPacker})},
       {"v1005m0", Ovk1005(p, {false, false, false, false}, 0)},
       {"v1005m2", Ovk1005(p, {false, false, false, false}, 2, Packing::kByteCoded)},
       {"v1006raw", Ovk1006(p, {.tileWidthLog2 = 4, .tileHeightLog2 = 3})},
@@ -312,6 +315,20 @@ TEST_F(OvkRead, EveryVersionGivesTheSameBmpAndPngs) {
     }
     EXPECT_EQ(PngRgba(png), ExpectedRgba(p));
   }
+}
+
+TEST_F(OvkRead, OnePixelWithAlphaKeepsThePngAlpha) {
+  // Every entry has alpha 0 but the one that pixel 1 alone uses: the PNG
+  // still carries alpha, and that pixel's value survives.
+  Picture p = Sample(16, 16, 3);
+  for (int e = 0; e < 3; ++e) p.palette[4 * e + 3] = e == 2 ? 77 : 0;
+  std::fill(p.indices.begin(), p.indices.end(), 0);
+  p.indices[1] = 2;
+  WriteBytes(Path("one.ovk"), Ovk1002(p));
+  ASSERT_EQ(Convert("one.ovk", "", 1).result, 0);
+  Png png = ReadPng(Path("one.png"));
+  EXPECT_EQ(png.colorType, PNG_COLOR_TYPE_RGB_ALPHA);
+  EXPECT_EQ(PngRgba(png), ExpectedRgba(p));
 }
 
 TEST_F(OvkRead, DecodedHeaderFieldsPerForm) {

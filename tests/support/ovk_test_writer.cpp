@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "ovk/tile_codec.h"
+#include "pack/pack.h"
 
 namespace testing_support {
 
@@ -142,6 +143,18 @@ std::int32_t Stride8(std::int32_t width) {
 }  // namespace
 
 Bytes PackedSection(const Bytes& content, Packing packing, std::size_t blockContent) {
+  if (packing == Packing::kPacker) {
+    Bytes data(PackBound(content.size()));
+    std::uint32_t blockCount = 0;
+    const std::int64_t n = PackBlocks(content, data, &blockCount);
+    if (n < 0) throw std::runtime_error("PackBlocks failed");
+    Bytes s;
+    AppendU32(s, static_cast<std::uint32_t>(8 + n));
+    AppendU32(s, static_cast<std::uint32_t>(content.size()));
+    AppendU32(s, blockCount);
+    s.insert(s.end(), data.begin(), data.begin() + n);
+    return s;
+  }
   std::vector<Bytes> blocks;
   for (std::size_t at = 0; at < content.size(); at += blockContent) {
     blocks.emplace_back(content.begin() + at,

@@ -14,6 +14,7 @@ using Bytes = std::vector<std::uint8_t>;
 enum class Packing {
   kFlagLiterals,  // bit-flag blocks holding literals only, then the end code
   kByteCoded,     // byte-coded blocks: literal strings and runs of 4 or more
+  kPacker,        // the program's own compressor (PackBlocks)
 };
 
 void AppendU16(Bytes& b, std::uint16_t v);
@@ -21,8 +22,8 @@ void AppendU32(Bytes& b, std::uint32_t v);
 void Append(Bytes& b, const Bytes& more);
 
 // A packed section (12-byte header and packed data) whose content is
-// `content`; blocks hold at most `blockContent` bytes each. unpackedSize is
-// the content's length.
+// `content`; blocks hold at most `blockContent` bytes each (kPacker: the
+// packer's block size). unpackedSize is the content's length.
 Bytes PackedSection(const Bytes& content, Packing packing = Packing::kFlagLiterals,
                     std::size_t blockContent = 4096);
 
