@@ -2,27 +2,16 @@
 
 #include <cstring>
 
+#include "ovk/decode_ovk.h"
 #include "ovk/layout.h"
-
-std::size_t BlockOrderBytes(std::int32_t height, std::int32_t stride) {
-  if (height <= 0 || stride <= 0) return 0;
-  const std::size_t rowBytes = static_cast<std::size_t>(stride);
-  const std::size_t full = static_cast<std::size_t>(height / ovk::kBlockHeight);
-  const std::size_t lastRows = static_cast<std::size_t>(height % ovk::kBlockHeight);
-  const std::size_t blocksPerBand = rowBytes / ovk::kBlockWidth;
-  std::size_t need = full * ovk::kBlockHeight * rowBytes;
-  // A partial last band ends with the last written row of its last block.
-  if (lastRows != 0 && blocksPerBand != 0) {
-    need += (blocksPerBand - 1) * ovk::kBlockBytes + lastRows * ovk::kBlockWidth;
-  }
-  return need;
-}
 
 bool RowsToBlocks(std::span<const std::uint8_t> rows, std::span<std::uint8_t> dest,
                   std::int32_t height, std::int32_t stride) {
   if (height < 0 || stride < 0) return false;
   const std::size_t plane = static_cast<std::size_t>(height) * static_cast<std::size_t>(stride);
-  if (rows.size() < plane || dest.size() < BlockOrderBytes(height, stride)) return false;
+  if (rows.size() < plane ||
+      dest.size() < static_cast<std::uint64_t>(ovk::BlockOrderBytes(height, stride)))
+    return false;
 
   const std::size_t rowBytes = static_cast<std::size_t>(stride);
   const std::int32_t bands = (height + ovk::kBlockHeight - 1) / ovk::kBlockHeight;

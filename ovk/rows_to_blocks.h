@@ -1,14 +1,8 @@
 // Reordering an index plane into the 1004 block order (see ovk/layout.h).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <span>
-
-// The bytes that the block order of an index plane reaches: stride * height
-// when the height is a multiple of 8, more when the last band is partial (its
-// blocks keep their 128-byte places). 0 for negative sizes.
-std::size_t BlockOrderBytes(std::int32_t height, std::int32_t stride);
 
 // Fills `dest` from `rows`, the `height` rows of a BmpImage's index plane,
 // stored bottom-up `stride` bytes apart: band b (rows 8b..8b+7 from the top)
@@ -18,6 +12,7 @@ std::size_t BlockOrderBytes(std::int32_t height, std::int32_t stride);
 // top-down is part of the reordering.
 //
 // Returns false, writing nothing, when a size is negative, `rows` is shorter
-// than stride * height bytes or `dest` shorter than BlockOrderBytes.
+// than stride * height bytes or `dest` shorter than ovk::BlockOrderBytes
+// (ovk/decode_ovk.h: every band in full, the last one included).
 bool RowsToBlocks(std::span<const std::uint8_t> rows, std::span<std::uint8_t> dest,
                   std::int32_t height, std::int32_t stride);

@@ -1,6 +1,7 @@
-// Every file the writer produces reads back to exactly its picture: random
-// pictures of many sizes, palettes and textures, and the bundled artwork, in
-// every writable version.
+// Every file the writer produces reads back to exactly its picture, both by
+// the layout rules and through the program's reader: random pictures of many
+// sizes, palettes and textures, and the bundled artwork, in every writable
+// version.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -41,6 +42,19 @@ void CheckRoundTrips(const Bytes& input, const Picture& picture) {
     EXPECT_EQ(back->height, picture.height);
     EXPECT_TRUE(back->indices == picture.indices) << "indices differ";
     EXPECT_EQ(back->palette, picture.palette);
+
+    // The program's own reader sees the same picture.
+    std::optional<Picture> read = testing_support::DecodeWithReader(run.bytes);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->width, picture.width);
+    EXPECT_EQ(read->height, picture.height);
+    EXPECT_TRUE(read->indices == picture.indices) << "indices differ through DecodeOvk";
+    const std::size_t stored =
+        version == 1000 || version == 1006 || version == 60 ? 1024 : picture.palette.size();
+    ASSERT_EQ(read->palette.size(), stored);
+    EXPECT_TRUE(std::equal(picture.palette.begin(), picture.palette.end(), read->palette.begin()));
+    EXPECT_TRUE(std::all_of(read->palette.begin() + picture.palette.size(), read->palette.end(),
+                            [](std::uint8_t b) { return b == 0; }));
   }
 }
 

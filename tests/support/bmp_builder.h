@@ -1,24 +1,15 @@
 // Building BMP files for tests of the writing side: 8-bit palette pictures
-// and the damaged or unusual variants a converter meets.
+// (Picture of support/ovk_test_writer.h) and the damaged or unusual variants
+// a converter meets.
 #pragma once
 
 #include <cstdint>
 #include <random>
 #include <vector>
 
-namespace testing_support {
+#include "support/ovk_test_writer.h"
 
-// A palette picture as the ovk side sees it: indices top-down, one byte per
-// pixel (stride = width), and entries of red, green, blue, alpha.
-struct Picture {
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  std::vector<std::uint8_t> indices;  // width * height
-  std::vector<std::uint8_t> palette;  // 4 * entries, R, G, B, A
-  std::uint8_t At(std::int32_t x, std::int32_t y) const {
-    return indices[static_cast<std::size_t>(y) * width + x];
-  }
-};
+namespace testing_support {
 
 // A picture whose pixels come from `entries` colours: noise = 0 gives large
 // flat areas, 100 gives every pixel independent. Entries get random colours

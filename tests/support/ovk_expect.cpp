@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ovk/decode_ovk.h"
+#include "ovk/layout.h"
 #include "ovk/tile_codec.h"
 #include "pack/pack.h"
 #include "pack/unpack.h"
@@ -64,7 +66,7 @@ Bytes PaletteArea(const Picture& picture) {
   return area;
 }
 
-Bytes PackedSection(const Bytes& content) {
+Bytes PackBlocksSection(const Bytes& content) {
   Bytes packed(PackBound(content.size()));
   std::uint32_t blocks = 0;
   const std::int64_t n = PackBlocks(content, packed, &blocks);
@@ -75,18 +77,6 @@ Bytes PackedSection(const Bytes& content) {
   AppendLe32(section, blocks);
   section.insert(section.end(), packed.begin(), packed.begin() + std::max<std::int64_t>(n, 0));
   return section;
-}
-
-Bytes BlockOrder(const Picture& picture) {
-  const std::size_t stride = static_cast<std::size_t>(picture.width);
-  Bytes out(stride * picture.height, 0);
-  for (std::int32_t y = 0; y < picture.height; ++y) {
-    for (std::int32_t x = 0; x < picture.width; ++x) {
-      const std::size_t at = (y / 8) * 8 * stride + (x / 16) * 128 + (y % 8) * 16 + x % 16;
-      out.at(at) = picture.At(x, y);
-    }
-  }
-  return out;
 }
 
 std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heightLog2) {
@@ -129,7 +119,7 @@ Picture PictureFromPng(const Bytes& png) {
 
 namespace {
 
-Bytes SmallHeader(std::uint32_t version, const Picture& picture) {
+Bytes Header(std::uint32_t version, const Picture& picture) {
   Bytes out;
   AppendLe32(out, version);
   AppendLe32(out, static_cast<std::uint32_t>(picture.width));
@@ -137,31 +127,27 @@ Bytes SmallHeader(std::uint32_t version, const Picture& picture) {
   return out;
 }
 
-void Append(Bytes& out, const Bytes& more) {
-  out.insert(out.end(), more.begin(), more.end());
-}
-
 }  // namespace
 
 Bytes Expected1000(const Picture& picture) {
-  Bytes out = SmallHeader(1000, picture);
+  Bytes out = Header(1000, picture);
   Append(out, PaletteArea(picture));
   Append(out, picture.indices);
   return out;
 }
 
 Bytes Expected1002(const Picture& picture) {
-  Bytes out = SmallHeader(1002, picture);
-  Append(out, PackedSection(picture.palette));
-  Append(out, PackedSection(picture.indices));
+  Bytes out = Header(1002, picture);
+  Append(out, PackBlocksSection(picture.palette));
+  Append(out, PackBlocksSection(picture.indices));
   return out;
 }
 
 Bytes Expected1004(const Picture& picture) {
-  Bytes out = SmallHeader(1004, picture);
+  Bytes out = Header(1004, picture);
   AppendLe32(out, static_cast<std::uint32_t>(picture.palette.size() / 4));
-  Append(out, PackedSection(picture.palette));
-  Append(out, PackedSection(BlockOrder(picture)));
+  Append(out, PackBlocksSection(picture.palette));
+  Append(out, PackBlocksSection(BlockOrder(picture)));
   return out;
 }
 
@@ -182,7 +168,7 @@ Bytes Expected1006(const Picture& picture, int widthLog2, int heightLog2, bool p
   AppendLe16(out, static_cast<std::uint16_t>(picture.height));
   out.push_back(2);
   out.push_back(packed ? 0x80 : 0x00);
-  Append(out, packed ? PackedSection(*stream) : *stream);
+  Append(out, packed ? PackBlocksSection(*stream) : *stream);
   return out;
 }
 
@@ -326,6 +312,33 @@ std::optional<Picture> ReadBackStructurally(const Bytes& file, std::size_t entri
   palette.resize(4 * entries);
   p.palette = palette;
   p.indices = plane;
+  return p;
+}
+
+std::optional<Picture> DecodeWithReader(const Bytes& file) {
+  ovk::OvkHeader header;
+  if (ovk::ReadOvkHeader(file, &header) != ovk::OvkCheck::kOk) {
+    ADD_FAILURE() << "the reader refuses the header";
+    return std::nullopt;
+  }
+  Bytes image(static_cast<std::size_t>(header.imageBytes), 0);
+  const int code = ovk::DecodeOvk(image, file, 0);
+  if (code != ovk::kDecodeOk) {
+    ADD_FAILURE() << "DecodeOvk gives " << code;
+    return std::nullopt;
+  }
+  Picture p;
+  p.width = static_cast<std::int32_t>(Le32(image, 18));
+  p.height = static_cast<std::int32_t>(Le32(image, 22));
+  EXPECT_EQ(Le16(image, 28), 8) << "bit count";
+  const std::uint32_t entries = Le32(image, 46);
+  const std::size_t offset = Le32(image, 10);
+  p.palette.assign(image.begin() + 54, image.begin() + 54 + 4 * entries);
+  const std::size_t stride = (static_cast<std::size_t>(p.width) + 3) & ~std::size_t{3};
+  for (std::int32_t y = 0; y < p.height; ++y) {
+    const std::size_t row = offset + (p.height - 1 - y) * stride;
+    p.indices.insert(p.indices.end(), image.begin() + row, image.begin() + row + p.width);
+  }
   return p;
 }
 

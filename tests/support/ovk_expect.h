@@ -12,8 +12,6 @@
 
 namespace testing_support {
 
-using Bytes = std::vector<std::uint8_t>;
-
 std::uint32_t Le32(const Bytes& b, std::size_t at);
 std::uint16_t Le16(const Bytes& b, std::size_t at);
 void AppendLe32(Bytes& out, std::uint32_t v);
@@ -36,9 +34,7 @@ Picture PictureFromPng(const Bytes& png);
 // The palette area of versions 1000 and 1006: the entries, then zeros to 1024.
 Bytes PaletteArea(const Picture& picture);
 // A packed section of `content` as the writer stores it, packed by PackBlocks.
-Bytes PackedSection(const Bytes& content);
-// The index plane in 1004 block order, by the pixel-to-byte mapping.
-Bytes BlockOrder(const Picture& picture);
+Bytes PackBlocksSection(const Bytes& content);
 // The tile stream of version 1006 (palette area, then every tile), tiles
 // coded by the reference tile encoder; nullopt when a tile cannot be coded.
 std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heightLog2);
@@ -64,5 +60,11 @@ std::optional<Bytes> DecodeTiles(const Bytes& tileData, std::int32_t width, std:
 // writer sets. nullopt (with a test failure saying why) when something does
 // not match the layout.
 std::optional<Picture> ReadBackStructurally(const Bytes& file, std::size_t entries);
+
+// Reads a file back through the program's own reader (DecodeOvk, 8-bit
+// form). The palette has the file's entries: 256 for versions 1000 and 1006,
+// whose palette areas are fixed. nullopt (with a test failure) when the
+// reader refuses the file.
+std::optional<Picture> DecodeWithReader(const Bytes& file);
 
 }  // namespace testing_support
