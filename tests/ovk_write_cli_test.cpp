@@ -239,4 +239,51 @@ TEST(ConvertToOvkCli, FailedWriteIsReportedAndLeavesNothing) {
             1);
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define OVK_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OVK_UNDER_ASAN 1
+#endif
+#endif
+
+// Runs the executable under a virtual memory limit of `kib` KiB.
+ProcessResult OvkconvLimited(std::uint64_t kib, const std::vector<std::string>& args) {
+  std::vector<std::string> sh = {"-c", "ulimit -v " + std::to_string(kib) + "; exec \"$0\" \"$@\"",
+                                 OVKCONV_PATH};
+  sh.insert(sh.end(), args.begin(), args.end());
+  return RunProcess("/bin/sh", sh);
+}
+
+TEST(ConvertToOvkCli, AllocationFailureAfterLoadingIsReported) {
+#ifdef OVK_UNDER_ASAN
+  GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
+#else
+  ScratchDir dir;
+  // The smallest limit under which a tiny conversion runs: the program's own
+  // needs, found by bisection.
+  const std::string tiny = dir.File("tiny.bmp");
+  WriteBytes(tiny, BuildBmp(Stripes(16, 16, 2)));
+  std::uint64_t low = 1024, high = 1024 * 1024;  // KiB
+  ASSERT_EQ(OvkconvLimited(high, {"-v60", tiny, dir.File("tiny.ovk")}).status, 0);
+  while (high - low > 256) {
+    const std::uint64_t mid = (low + high) / 2;
+    (OvkconvLimited(mid, {"-v60", tiny, dir.File("tiny.ovk")}).status == 0 ? high : low) = mid;
+  }
+  // A 4096 x 4096 picture: the 16 MiB input loads within 28 MiB more, the
+  // 1006 work buffer of 2 * (pixels + 1040) bytes does not.
+  const std::string big = dir.File("big.bmp");
+  WriteBytes(big, BuildBmp(Stripes(4096, 4096, 2)));
+  const std::string out = dir.File("big.ovk");
+  ProcessResult r = OvkconvLimited(high + 28 * 1024, {"-v60", big, out});
+  EXPECT_EQ(r.out, Converting(big, out) + "メモリ確保に失敗(33556512bytes)\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_FALSE(FileExists(out));
+  // With room to spare the same conversion succeeds.
+  r = OvkconvLimited(high + 96 * 1024, {"-v60", big, out});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(FileExists(out));
+#endif
+}
+
 }  // namespace
