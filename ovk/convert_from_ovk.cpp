@@ -1,4 +1,148 @@
+// ConvertFromOvk: an ovk file to a BMP file, or to a PNG file with -p / -p256.
+//
+// Messages, in the order they can appear:
+//   ファイルのオープンに失敗(input)      the input cannot be read
+//   メモリ確保に失敗(Nbytes)             no memory for the file or the image
+//   対応ファイルではありません(input)    not ".ovk", not a version read here,
+//                                        1006 without "CCPI" or with reserved
+//                                        flag bits, a zero width or height
+//   ovk変換エラー(code)                  DecodeOvk failed; 5 for a damaged file
+//   input to output                      then the output is written
+//   ファイルのオープンに失敗(output)     BMP output cannot be created
+//   ファイルの書き込みに失敗(output)     BMP output could not be written whole
+//   done.                                after the BMP, or after WritePng
+//                                        whatever its result
+// Outputs appear whole or not at all: a failed conversion leaves no new file
+// and an existing file of that name untouched.
+#include "driver/output_name.h"
+#include "io/cbuffer.h"
+#include "io/load_file.h"
+#include "io/output_file.h"
 #include "ovk/convert.h"
+#include "ovk/decode_ovk.h"
+#include "ovk/layout.h"
+#include "platform/platform.h"
+#include "raster/bmp_image.h"
+#include "raster/png_export.h"
 
-// Placeholder until the reading side lands: converts nothing.
-int ConvertFromOvk(const std::wstring&, const std::wstring&, int) { return -1; }
+namespace {
+
+constexpr const wchar_t* kOpenFailed = L"ファイルのオープンに失敗(%s)\n";
+constexpr const wchar_t* kNoMemory = L"メモリ確保に失敗(%dbytes)\n";
+constexpr const wchar_t* kNotSupported = L"対応ファイルではありません(%s)\n";
+constexpr const wchar_t* kDecodeError = L"ovk変換エラー(%d)\n";
+constexpr const wchar_t* kWriteFailed = L"ファイルの書き込みに失敗(%s)\n";
+constexpr const wchar_t* kConverted = L"%s to %s\n";
+constexpr const wchar_t* kDone = L"done.\n";
+
+// The text from the last "." of the name, compared with ".ovk" ignoring case.
+bool HasOvkExtension(const std::wstring& name) {
+  const std::size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos || name.size() - dot != 4) return false;
+  const wchar_t* want = L".ovk";
+  for (std::size_t i = 0; i < 4; ++i) {
+    wchar_t c = name[dot + i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != want[i]) return false;
+  }
+  return true;
+}
+
+// The fields that the conversion sets before decoding; DecodeOvk fills the
+// rest.
+void PresetHeader(std::uint8_t* image, std::int32_t imageBytes) {
+  bmp::PutU16(image, bmp::kBfType, bmp::kMagic);
+  bmp::PutU32(image, bmp::kBfOffBits, bmp::kMaxHeaderAndPalette);
+  bmp::PutU32(image, bmp::kBiSize, bmp::kInfoHeaderSize);
+  bmp::PutU16(image, bmp::kBiPlanes, 1);
+  bmp::PutU16(image, bmp::kBiBitCount, 8);
+  bmp::PutU32(image, bmp::kBiCompression, 0);
+  bmp::PutU32(image, bmp::kBiSizeImage,
+              static_cast<std::uint32_t>(imageBytes - bmp::kMaxHeaderAndPalette));
+}
+
+// Writes the first bfSize bytes of the image to `outName`, whole or not at all.
+int WriteBmp(const std::wstring& outName, const BmpImage& image) {
+  CoutputFile out;
+  if (!out.Open(outName)) {
+    platform::Print(kOpenFailed, outName.c_str());
+    return -1;
+  }
+  const std::uint32_t fileSize = bmp::GetU32(image.data(), bmp::kBfSize);
+  if (!out.Write(image.data(), fileSize) || !out.Commit()) {
+    platform::Print(kWriteFailed, outName.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, int pngMode) {
+  Cbuffer file;
+  std::int64_t fileSize = 0;
+  switch (LoadWholeFile(imageFile, file, &fileSize)) {
+    case LoadResult::kOpenFailed:
+      platform::Print(kOpenFailed, imageFile.c_str());
+      return -1;
+    case LoadResult::kNoMemory:
+      // The size as a 32-bit count, as the allocation would have taken it.
+      platform::Print(kNoMemory, static_cast<int>(static_cast<std::uint32_t>(fileSize)));
+      return -1;
+    case LoadResult::kOk:
+      break;
+  }
+  if (!HasOvkExtension(imageFile)) {
+    platform::Print(kNotSupported, imageFile.c_str());
+    return -1;
+  }
+
+  ovk::OvkHeader header;
+  switch (ovk::ReadOvkHeader(file.span(), &header)) {
+    case ovk::OvkCheck::kNotOvk:
+      platform::Print(kNotSupported, imageFile.c_str());
+      return -1;
+    case ovk::OvkCheck::kDamaged:
+      platform::Print(kDecodeError, ovk::kDecodeDamaged);
+      return -1;
+    case ovk::OvkCheck::kOk:
+      break;
+  }
+
+  BmpImage image;
+  if (image.Alloc(header.imageBytes) == nullptr) {
+    platform::Print(kNoMemory, static_cast<int>(header.imageBytes));
+    return -1;
+  }
+  PresetHeader(image.data(), header.imageBytes);
+  const int code = ovk::DecodeOvk(image.span(), file.span(), pngMode);
+  if (code != ovk::kDecodeOk) {
+    platform::Print(kDecodeError, code);
+    return -1;
+  }
+  file.Free();
+
+  std::uint8_t* img = image.data();
+  SwapRedBlue(img + bmp::kPaletteOffset,
+              static_cast<std::int32_t>(bmp::GetU32(img, bmp::kBiClrUsed)));
+  bmp::PutU32(img, bmp::kBfSize,
+              bmp::GetU32(img, bmp::kBfOffBits) + bmp::GetU32(img, bmp::kBiSizeImage));
+
+  std::wstring outName;
+  if (!DeriveOutputName(imageFile, destPath, pngMode != 0 ? L".png" : L".bmp", &outName)) {
+    platform::Print(kNameTooLongMessage, outName.c_str());
+    return -1;
+  }
+  platform::Print(kConverted, imageFile.c_str(), outName.c_str());
+
+  int result = 0;
+  if (pngMode != 0) {
+    const std::size_t fileBytes = bmp::GetU32(img, bmp::kBfSize);
+    result = WritePng(outName, image.span().first(fileBytes), pngMode);
+  } else {
+    result = WriteBmp(outName, image);
+    if (result != 0) return result;
+  }
+  platform::Print(kDone);
+  return result;
+}

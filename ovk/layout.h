@@ -37,9 +37,26 @@
 // 1004 block order: bands of 8 rows, each cut into blocks of 16 x 8 pixels;
 // the pixel (x, y) is at b*8*stride + i*128 + r*16 + k with b = y/8, r = y%8,
 // i = x/16, k = x%16 (for i below stride/16).
+//
+// What the reader accepts (ReadOvkHeader and WalkOvk below). A file must
+// respect limits that its header does not state; a file that breaks one is
+// damaged and refused, never read outside its bytes:
+//   - the header and every section lie inside the file (the 1005 skipped bytes
+//     included); a packed section's sectionSize is at least 8;
+//   - width and height are not negative, and 4 * width * height + 1078 (the
+//     decoded image) fits in 31 bits. A zero width or height is no image at
+//     all: that file is not an ovk file the program reads;
+//   - the palette holds 1 to 256 entries, 4 bytes each (version 1001 has
+//     none); in version 1006 paletteCount is 1..256 and the tile stream is at
+//     least as long as its palette;
+//   - a 1005 pixel section or a packed 1006 tile stream claims no more content
+//     than its packed data can produce (kMaxUnpackRatio bytes per packed byte).
+// A packed section's data may still unpack to less than unpackedSize: the
+// rest of its content is zero.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace ovk {
 
@@ -90,5 +107,79 @@ inline constexpr int kMaxCcpiSide = 32767;   // width and height are s16 in vers
 inline constexpr int kBlockWidth = 16;
 inline constexpr int kBlockHeight = 8;
 inline constexpr int kBlockBytes = kBlockWidth * kBlockHeight;  // 128
+
+// No token of the packed stream consumes less than one byte of packed data,
+// and none writes more than 4109 bytes (a long run: 14 + 256 * 15 + 255).
+inline constexpr std::uint64_t kMaxUnpackRatio = 4109;
+
+// The decoded image: 14 + 40 header bytes and room for a 256-entry palette,
+// before the pixels of the largest output form (4 bytes per pixel).
+inline constexpr std::int64_t kImageHeaderRoom = 1078;
+
+// A run of bytes of the file: stored raw (`data` is the content itself), or a
+// packed section (`data` is its packed data, sectionSize - 8 bytes).
+struct Section {
+  bool packed = false;
+  std::span<const std::uint8_t> data;
+  std::uint32_t unpackedSize = 0;  // packed only
+  std::uint32_t blockCount = 0;    // packed only
+  // The content's length: the raw byte count, or unpackedSize.
+  std::uint32_t ContentSize() const {
+    return packed ? unpackedSize : static_cast<std::uint32_t>(data.size());
+  }
+};
+
+// The header fields the reader uses. Versions 1000..1005 fill version, width
+// and height; version 1006 fills all of them (width and height widened from
+// s16). paletteCount is the 1006 field (the 1004 one is not used).
+struct OvkHeader {
+  std::uint32_t version = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint32_t streamSize = 0;
+  std::int32_t paletteCount = 0;
+  std::uint8_t tileWidthLog2 = 0;
+  std::uint8_t tileHeightLog2 = 0;
+  std::uint8_t flags = 0;
+  int headerSize = 0;
+  // 4 * width * height + 1078: the bytes of the image that DecodeOvk fills.
+  std::int32_t imageBytes = 0;
+};
+
+enum class OvkCheck {
+  kOk,
+  kNotOvk,   // no ovk file of a version this program reads
+  kDamaged,  // a readable version whose header or sections break the limits
+};
+
+// Reads and checks the header: version (1000, 1001, 1002, 1004, 1005, 1006),
+// for 1006 the "CCPI" magic and flags bits 0-6 clear, then the image size.
+// kNotOvk for a file too short to hold a version, another version, a missing
+// magic, reserved flag bits or a zero width or height; kDamaged for a header
+// cut short, a negative width or height, or an image too large for 31 bits.
+OvkCheck ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* header);
+
+// The sections of a file, as the reader finds them.
+//   palette: 1000 raw 1024 bytes; 1002, 1004 and 1005 packed; 1006 with flags
+//            0x00 raw paletteCount * 4 bytes; 1006 with flags 0x80 the packed
+//            tile stream (palette, then tile data); 1001 empty.
+//   pixels:  1000 raw index plane; 1001, 1002, 1004 and 1005 packed; 1006
+//            with flags 0x00 the raw tile data; 1006 with flags 0x80 empty.
+struct OvkSections {
+  OvkHeader header;
+  Section palette;
+  Section pixels;
+};
+
+// ReadOvkHeader, then the walk over the sections of the version with every
+// limit of the container checked. Flags other than 0x00 and 0x80 give
+// kNotOvk. Never reads outside `file`.
+OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out);
+
+// The 8-bit row stride of an index plane: width rounded up to a multiple of 4.
+// The caller guarantees 0 <= width < 2^31 - 3.
+inline std::int32_t IndexRowStride(std::int32_t width) {
+  return (width + 3) & ~3;
+}
 
 }  // namespace ovk

@@ -18,7 +18,7 @@ using testing_support::DataPath;
 using testing_support::ReadBytes;
 
 // A PNG for the test to build with libpng's writer.
-struct PngSpec {
+struct PngDesc {
   int width = 16, height = 2, colorType = PNG_COLOR_TYPE_PALETTE, bitDepth = 8;
   int interlace = PNG_INTERLACE_NONE;
   std::vector<Bytes> rows;  // raw PNG row bytes, top first
@@ -33,7 +33,7 @@ void AppendToVector(png_structp png, png_bytep data, std::size_t n) {
 }
 
 // libpng's errors longjmp here; the frame holds no C++ object.
-bool WriteSpec(png_structp png, png_infop info, const PngSpec* s, png_bytep* rows) {
+bool WriteDesc(png_structp png, png_infop info, const PngDesc* s, png_bytep* rows) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_IHDR(png, info, s->width, s->height, s->bitDepth, s->colorType, s->interlace,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -48,14 +48,14 @@ bool WriteSpec(png_structp png, png_infop info, const PngSpec* s, png_bytep* row
   return true;
 }
 
-Bytes Encode(const PngSpec& spec) {
+Bytes Encode(const PngDesc& desc) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_set_write_fn(png, &out, AppendToVector, nullptr);
   std::vector<png_bytep> rows;
-  for (const Bytes& r : spec.rows) rows.push_back(const_cast<png_bytep>(r.data()));
-  bool ok = WriteSpec(png, info, &spec, rows.data());
+  for (const Bytes& r : desc.rows) rows.push_back(const_cast<png_bytep>(r.data()));
+  bool ok = WriteDesc(png, info, &desc, rows.data());
   png_destroy_write_struct(&png, &info);
   EXPECT_TRUE(ok);
   return out;
@@ -63,8 +63,8 @@ Bytes Encode(const PngSpec& spec) {
 
 // A palette image whose entry i is (i, 255 - i, i / 2) and whose pixel i is
 // index i: every 8-bit value appears in the palette.
-PngSpec RampPalette(int entries) {
-  PngSpec s;
+PngDesc RampPalette(int entries) {
+  PngDesc s;
   s.width = 16;
   s.height = (entries + 15) / 16;
   for (int i = 0; i < entries; ++i) {
@@ -170,7 +170,7 @@ std::vector<std::filesystem::path> SuiteFiles() {
 }
 
 TEST(PngImport, PaletteHeaderEntriesAndRows) {
-  PngSpec s = RampPalette(256);
+  PngDesc s = RampPalette(256);
   for (int i = 0; i < 256; ++i) s.trns.push_back(static_cast<std::uint8_t>(255 - i));
   Cbuffer out;
   std::int32_t n = Import(out, Encode(s));
@@ -198,7 +198,7 @@ TEST(PngImport, PaletteHeaderEntriesAndRows) {
 
 TEST(PngImport, ShortOrMissingTrnsGivesZeroAlpha) {
   for (std::size_t trnsCount : {0u, 3u}) {
-    PngSpec s = RampPalette(16);
+    PngDesc s = RampPalette(16);
     s.plte[0] = {10, 20, 30};
     s.trns.assign({7, 8, 9});
     s.trns.resize(trnsCount);
@@ -217,7 +217,7 @@ TEST(PngImport, ShortOrMissingTrnsGivesZeroAlpha) {
 }
 
 TEST(PngImport, FourBitRowsKeepTheirPackingAndPadding) {
-  PngSpec s;
+  PngDesc s;
   s.width = 5;
   s.height = 3;
   s.bitDepth = 4;
@@ -232,7 +232,7 @@ TEST(PngImport, FourBitRowsKeepTheirPackingAndPadding) {
 
 TEST(PngImport, ColourSamplesBecomeBgrWithStrippedHighBytes) {
   // 16-bit RGB, width 5: 24 bits, stride 16 with one zero byte of padding.
-  PngSpec rgb;
+  PngDesc rgb;
   rgb.colorType = PNG_COLOR_TYPE_RGB;
   rgb.bitDepth = 16;
   rgb.width = 5;
@@ -247,7 +247,7 @@ TEST(PngImport, ColourSamplesBecomeBgrWithStrippedHighBytes) {
             (Bytes{4, 2, 0, 10, 8, 6, 16, 14, 12, 22, 20, 18, 28, 26, 24, 0}));
 
   // RGBA width 3: 32 bits, stride 12, alpha in the fourth byte.
-  PngSpec rgba;
+  PngDesc rgba;
   rgba.colorType = PNG_COLOR_TYPE_RGB_ALPHA;
   rgba.width = 3;
   rgba.height = 2;
@@ -322,7 +322,7 @@ TEST(PngImport, PaletteGammaMatchesLibpngExpansion) {
   };
   for (png_fixed_point gamma :
        {16, 35000, 45000, 45455, 47500, 47750, 48000, 55000, 100000, 250000, 12800000, 625000000}) {
-    PngSpec s = RampPalette(256);
+    PngDesc s = RampPalette(256);
     s.gamma = gamma;
     check(Encode(s), "gamma " + std::to_string(gamma));
   }
@@ -338,7 +338,7 @@ TEST(PngImport, PaletteGammaMatchesLibpngExpansion) {
 
 TEST(PngImport, GammaOfOneIsCorrectedAndOneOverTwoPointTwoIsNot) {
   for (png_fixed_point gamma : {45455, 100000}) {
-    PngSpec s = RampPalette(256);
+    PngDesc s = RampPalette(256);
     s.gamma = gamma;
     Cbuffer out;
     ASSERT_GT(Import(out, Encode(s)), 0);

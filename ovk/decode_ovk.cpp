@@ -1,0 +1,302 @@
+// DecodeOvk: an ovk file in memory to a BmpImage in memory.
+//
+// The walk (ovk/layout.cpp) has checked the header and found every section
+// inside the file. Packed sections are unpacked into zero-filled buffers with
+// 100 spare bytes; content that the packed data does not produce stays zero.
+// The per-version step fills the target plane: the BmpImage's pixel area in
+// the 8- and 16-bit forms, a separate top-down index plane in the 32-bit form
+// of a palette version, which is then expanded through the palette and the
+// transparency mask.
+#include "ovk/decode_ovk.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "io/cbuffer.h"
+#include "ovk/block1005.h"
+#include "ovk/layout.h"
+#include "ovk/tile_codec.h"
+#include "pack/unpack.h"
+#include "raster/bmp_image.h"
+
+namespace ovk {
+
+namespace {
+
+// Spare zero bytes behind every unpacked section.
+constexpr std::int64_t kUnpackMargin = 100;
+
+std::span<const std::uint8_t> Bytes(const Cbuffer& b, std::size_t n) {
+  return {b.data(), n};
+}
+
+// Unpacks `s` into `out`. The buffer holds max(unpackedSize, `room`) bytes
+// plus the margin, all zero first; `limit` (when not negative) caps the
+// decoder's capacity, for content of which only the first `limit` bytes are
+// ever read. False when the buffer cannot be allocated.
+bool Unpack(const Section& s, std::int64_t room, std::int64_t limit, Cbuffer& out) {
+  std::int64_t capacity = s.unpackedSize;
+  if (limit >= 0) capacity = std::min(capacity, limit);
+  std::int64_t bytes = std::max(capacity, room) + kUnpackMargin;
+  if (bytes > INT32_MAX || out.Alloc(static_cast<std::int32_t>(bytes)) == nullptr) return false;
+  UnpackBlocks(out.span(), static_cast<std::uint32_t>(capacity), s.data, s.blockCount);
+  return true;
+}
+
+// The version-1006 tile loop over the top-down plane `target`.
+bool DecodeTiles(const OvkHeader& h, std::span<const std::uint8_t> tiles, std::uint8_t* target,
+                 std::int32_t stride) {
+  // A tile wider or higher than 2^30 pixels is larger than any plane: no
+  // tile fits, and none is decoded.
+  if (h.tileWidthLog2 > 30 || h.tileHeightLog2 > 30) return true;
+  const std::int32_t tileWidth = std::int32_t{1} << h.tileWidthLog2;
+  const std::int32_t tileHeight = std::int32_t{1} << h.tileHeightLog2;
+  const std::int32_t across = stride / tileWidth;
+  const std::int32_t down = h.height / tileHeight;
+  std::size_t offset = 0;
+  for (std::int32_t j = 0; j < down; ++j) {
+    for (std::int32_t i = 0; i < across; ++i) {
+      std::uint8_t* dest = target + static_cast<std::size_t>(j) * tileHeight * stride +
+                           static_cast<std::size_t>(i) * tileWidth;
+      std::int32_t used = DecodeTile(tiles.subspan(offset), dest, tileWidth, tileHeight, stride);
+      if (used < 0 || static_cast<std::size_t>(used) > tiles.size() - offset) return false;
+      offset += static_cast<std::size_t>(used);
+    }
+  }
+  return true;
+}
+
+// True for a version-1006 file whose "CCPI" header is whole and whose flags
+// have a reserved bit set.
+bool HasBadCcpiFlags(std::span<const std::uint8_t> file) {
+  if (file.size() < static_cast<std::size_t>(kCcpiHeaderSize)) return false;
+  return bmp::GetU32(file.data(), kOffVersion) == kVersion1006 &&
+         std::memcmp(file.data() + kCcpiOffMagic, kCcpiMagic, 4) == 0 &&
+         (file[kCcpiOffFlags] & kCcpiFlagsReservedMask) != 0;
+}
+
+}  // namespace
+
+bool IsForm32(std::uint32_t version, int pngMode) {
+  return version == kVersion1001 ? pngMode != 0 : pngMode == 1;
+}
+
+std::int64_t BlockOrderBytes(std::int32_t height, std::int32_t stride) {
+  if (height <= 0 || stride <= 0) return 0;
+  return (static_cast<std::int64_t>(height) + 7) / 8 * 8 * stride;
+}
+
+bool BlocksToRows(std::int32_t height, std::int32_t stride, std::span<std::uint8_t> target,
+                  std::span<const std::uint8_t> source) {
+  if (height < 0 || stride < 0) return false;
+  if (target.size() < static_cast<std::size_t>(height) * static_cast<std::size_t>(stride) ||
+      source.size() < static_cast<std::size_t>(BlockOrderBytes(height, stride))) {
+    return false;
+  }
+  const std::int32_t bands = (height + 7) / 8;
+  const std::int32_t blocksPerBand = stride / kBlockWidth;
+  for (std::int32_t b = 0; b < bands; ++b) {
+    const std::uint8_t* block = source.data() + static_cast<std::size_t>(b) * kBlockHeight * stride;
+    // Rows of the last band below the picture are present but carry nothing.
+    const std::int32_t rows = std::min(kBlockHeight, height - kBlockHeight * b);
+    for (std::int32_t i = 0; i < blocksPerBand; ++i, block += kBlockBytes) {
+      for (std::int32_t r = 0; r < rows; ++r) {
+        const std::int32_t y = kBlockHeight * b + r;
+        std::uint8_t* row = target.data() + static_cast<std::size_t>(height - 1 - y) * stride;
+        std::memcpy(row + kBlockWidth * i, block + r * kBlockWidth, kBlockWidth);
+      }
+    }
+  }
+  return true;
+}
+
+bool Expand16To32(std::span<std::uint8_t> target, std::span<const std::uint8_t> source,
+                  std::int32_t width, std::int32_t height) {
+  if (width < 0 || height < 0) return false;
+  const std::int32_t srcStride = RowStride(width, 16);
+  if (srcStride < 0) return false;
+  const std::size_t rowOut = 4 * static_cast<std::size_t>(width);
+  if (target.size() < rowOut * static_cast<std::size_t>(height) ||
+      source.size() < static_cast<std::size_t>(srcStride) * static_cast<std::size_t>(height)) {
+    return false;
+  }
+  // One rule for every channel: the masked bits shifted down give v, and a
+  // channel of w bits scales as ((2^w - 1) / 2 + 255 * v) / (2^w - 1).
+  struct Channel {
+    std::uint16_t mask;
+    int shift;
+    std::uint8_t table[32];
+  };
+  Channel channels[4] = {{0x001F, 0, {}}, {0x03E0, 5, {}}, {0x7C00, 10, {}}, {0x8000, 15, {}}};
+  for (Channel& c : channels) {
+    const int top = c.mask >> c.shift;  // 2^w - 1
+    for (int v = 0; v <= top; ++v)
+      c.table[v] = static_cast<std::uint8_t>((top / 2 + 255 * v) / top);
+  }
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::uint8_t* in = source.data() + static_cast<std::size_t>(height - 1 - y) * srcStride;
+    std::uint8_t* out = target.data() + static_cast<std::size_t>(y) * rowOut;
+    for (std::int32_t x = 0; x < width; ++x, in += 2, out += 4) {
+      const std::uint16_t p = static_cast<std::uint16_t>(in[0] | (in[1] << 8));
+      for (int k = 0; k < 4; ++k)
+        out[k] = channels[k].table[(p & channels[k].mask) >> channels[k].shift];
+    }
+  }
+  return true;
+}
+
+int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file, int pngMode) {
+  if (HasBadCcpiFlags(file)) return kDecodeBadFlags;
+  OvkSections s;
+  if (WalkOvk(file, &s) != OvkCheck::kOk) return kDecodeDamaged;
+  const OvkHeader& h = s.header;
+  if (image.size() < static_cast<std::size_t>(h.imageBytes)) return kDecodeNoMemory;
+
+  const std::uint32_t version = h.version;
+  const bool form32 = IsForm32(version, pngMode);
+  const bool hasPalette = version != kVersion1001;
+  const std::int32_t stride8 = IndexRowStride(h.width);
+  const std::size_t plane8 = static_cast<std::size_t>(stride8) * static_cast<std::size_t>(h.height);
+
+  // The palette, as stored, in a 256-entry table preset to zero: every index
+  // byte names an entry inside it.
+  std::uint8_t palette[kPaletteAreaBytes] = {};
+  std::uint32_t paletteBytes = 0;
+  Cbuffer stream;  // version 1006 packed: the whole tile stream
+  std::span<const std::uint8_t> tiles;
+  if (version == kVersion1000 || (version == kVersion1006 && !s.palette.packed)) {
+    paletteBytes = static_cast<std::uint32_t>(s.palette.data.size());
+    std::memcpy(palette, s.palette.data.data(), paletteBytes);
+    if (version == kVersion1006) tiles = s.pixels.data;
+  } else if (version == kVersion1006) {
+    paletteBytes = static_cast<std::uint32_t>(h.paletteCount) * kPaletteEntryBytes;
+    if (!Unpack(s.palette, 0, -1, stream)) return kDecodeNoMemory;
+    std::memcpy(palette, stream.data(), paletteBytes);
+    tiles = Bytes(stream, s.palette.unpackedSize).subspan(paletteBytes);
+  } else if (hasPalette) {
+    Cbuffer packed;
+    if (!Unpack(s.palette, 0, -1, packed)) return kDecodeNoMemory;
+    paletteBytes = s.palette.unpackedSize;
+    std::memcpy(palette, packed.data(), paletteBytes);
+  }
+
+  // Header fields.
+  std::uint8_t* const img = image.data();
+  const std::int32_t srcDepth = hasPalette ? 8 : 16;
+  std::uint32_t offBits = bmp::kHeadersSize;
+  std::int32_t bitCount = 32;
+  if (!form32) {
+    offBits += paletteBytes;
+    bitCount = srcDepth;
+    if (paletteBytes != 0) bmp::PutU32(img, bmp::kBiClrUsed, paletteBytes / 4);
+  }
+  const std::int32_t stride = RowStride(h.width, bitCount);
+  const std::uint32_t sizeImage =
+      static_cast<std::uint32_t>(stride) * static_cast<std::uint32_t>(h.height);
+  if (static_cast<std::size_t>(offBits) + sizeImage > image.size()) return kDecodeNoMemory;
+  bmp::PutU32(img, bmp::kBfOffBits, offBits);
+  bmp::PutS32(img, bmp::kBiWidth, h.width);
+  bmp::PutS32(img, bmp::kBiHeight, h.height);
+  bmp::PutU16(img, bmp::kBiBitCount, static_cast<std::uint16_t>(bitCount));
+  bmp::PutU32(img, bmp::kBiSizeImage, sizeImage);
+  bmp::PutU32(img, bmp::kBfSize, sizeImage + offBits);
+  const std::span<std::uint8_t> pixelArea = image.subspan(offBits, sizeImage);
+
+  // Working planes.
+  Cbuffer mask, indexPlane;
+  const bool expand = form32 && hasPalette;
+  // Only version 1005 ever marks a pixel transparent; for the others the mask
+  // would stay all 1 and is not needed.
+  if (version == kVersion1005) {
+    if (mask.Alloc(static_cast<std::int32_t>(plane8)) == nullptr) return kDecodeNoMemory;
+    std::memset(mask.data(), 1, plane8);
+  }
+  std::span<std::uint8_t> target = pixelArea;
+  if (expand) {
+    if (indexPlane.Alloc(static_cast<std::int32_t>(plane8)) == nullptr) return kDecodeNoMemory;
+    target = indexPlane.span();
+  }
+  if (version == kVersion1005)
+    AccumulatePalette(palette, static_cast<std::int32_t>(paletteBytes / 4));
+
+  // Palette output.
+  if (hasPalette) {
+    if (form32) {
+      SwapRedBlue(palette, static_cast<std::int32_t>(paletteBytes / 4));
+    } else {
+      std::memcpy(img + bmp::kPaletteOffset, palette, paletteBytes);
+    }
+  }
+
+  // Pixels.
+  const std::int32_t targetStride = hasPalette ? stride8 : stride;
+  switch (version) {
+    case kVersion1000:
+      std::memcpy(target.data(), s.pixels.data.data(),
+                  std::min(target.size(), s.pixels.data.size()));
+      FlipRows(h.height, targetStride, target.data());
+      break;
+    case kVersion1001:
+    case kVersion1002: {
+      const std::int32_t srcStride = hasPalette ? stride8 : RowStride(h.width, 16);
+      const std::int64_t planeBytes = static_cast<std::int64_t>(srcStride) * h.height;
+      Cbuffer pixels;
+      if (!Unpack(s.pixels, planeBytes, planeBytes, pixels)) return kDecodeNoMemory;
+      if (version == kVersion1001 && form32) {
+        Expand16To32(pixelArea, pixels.span(), h.width, h.height);
+        break;
+      }
+      std::memcpy(target.data(), pixels.data(),
+                  std::min<std::size_t>(target.size(), s.pixels.unpackedSize));
+      FlipRows(h.height, targetStride, target.data());
+      break;
+    }
+    case kVersion1004: {
+      const std::int64_t blockBytes = BlockOrderBytes(h.height, stride8);
+      Cbuffer pixels;
+      if (!Unpack(s.pixels, blockBytes, blockBytes, pixels)) return kDecodeNoMemory;
+      BlocksToRows(h.height, stride8, target, pixels.span());
+      break;
+    }
+    case kVersion1005: {
+      Cbuffer pixels;
+      if (!Unpack(s.pixels, 0, -1, pixels)) return kDecodeNoMemory;
+      if (!DecodeBlocks1005(Bytes(pixels, s.pixels.unpackedSize), target, mask.span(),
+                            {palette, paletteBytes}, h.width, h.height, stride8, form32)) {
+        return kDecodeDamaged;
+      }
+      break;
+    }
+    default:  // 1006
+      if (!DecodeTiles(h, tiles, target.data(), stride8)) return kDecodeDamaged;
+      FlipRows(h.height, stride8, target.data());
+      break;
+  }
+
+  // 32-bit expansion through the palette and the transparency mask: each
+  // index picks its 4-byte entry (blue, green, red, alpha) from the 256-entry
+  // table, whose entries past the palette are zero; a transparent pixel is
+  // four zero bytes.
+  if (expand) {
+    std::uint32_t entries[kMaxPaletteEntries];
+    std::memcpy(entries, palette, sizeof entries);
+    const std::uint8_t* maskRows = nullptr;
+    if (mask.data() != nullptr) {
+      FlipRows(h.height, stride8, mask.data());
+      maskRows = mask.data();
+    }
+    std::uint8_t* out = pixelArea.data();
+    for (std::int32_t y = 0; y < h.height; ++y) {
+      const std::size_t row = static_cast<std::size_t>(y) * stride8;
+      const std::uint8_t* index = indexPlane.data() + row;
+      for (std::int32_t x = 0; x < h.width; ++x, out += 4) {
+        const std::uint32_t v =
+            (maskRows == nullptr || maskRows[row + x] != 0) ? entries[index[x]] : 0;
+        std::memcpy(out, &v, 4);
+      }
+    }
+  }
+  return kDecodeOk;
+}
+
+}  // namespace ovk

@@ -1,0 +1,59 @@
+// Decoding an ovk file into a BmpImage: the heart of the reading side. Pure:
+// no I/O, no messages; the conversion prints what the result code says.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace ovk {
+
+// DecodeOvk results.
+inline constexpr int kDecodeOk = 0;
+inline constexpr int kDecodeNoMemory = 3;  // a working buffer could not be allocated
+inline constexpr int kDecodeBadFlags = 4;  // version 1006 with flags other than 0x00, 0x80
+inline constexpr int kDecodeDamaged = 5;   // the file breaks the container's limits
+
+// The output form for a version and pngMode (0 BMP, 1 -p, 2 -p256): 32-bit
+// for version 1001 with a PNG, and for every other version with -p; otherwise
+// the file's own depth (16 for 1001, 8 with a palette for the rest).
+bool IsForm32(std::uint32_t version, int pngMode);
+
+// Fills `image`, a zero-filled buffer of at least ReadOvkHeader's imageBytes
+// (4 * width * height + 1078), with the BMP image of the ovk file `file`:
+// header fields from bfOffBits on (bfType, biSize, biPlanes and biCompression
+// are the caller's), the palette as the file stores it (red, green, blue,
+// alpha) in the 8-bit form, and the pixel rows bottom-up.
+//
+//   form    bfOffBits         biBitCount  biClrUsed              biSizeImage
+//   8-bit   54 + palette      8           palette bytes / 4      height * 8-bit stride
+//   16-bit  54                16          0                      height * 16-bit stride
+//   32-bit  54                32          0                      height * 4 * width
+//
+// In the 32-bit form each pixel is its palette entry as blue, green, red,
+// alpha; an index past the palette's entries gives four zero bytes, and so
+// does a transparent pixel of version 1005. Returns kDecodeOk or one of the
+// codes above; a file that fails ReadOvkHeader (other than through its
+// flags) gives kDecodeDamaged, as does tile data that is not well-formed.
+int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file, int pngMode);
+
+// The bytes of 1004 block-ordered content that BlocksToRows reads: every band
+// of 8 rows in full, the last one included.
+std::int64_t BlockOrderBytes(std::int32_t height, std::int32_t stride);
+
+// Copies an index plane from 1004 block order (`source`, BlockOrderBytes
+// long) into the bottom-up rows of `target` (height * stride bytes). Columns
+// from 16 * (stride / 16) on are not written; block rows below the picture
+// are skipped. False, writing nothing, when a span is too short or a size is
+// negative.
+bool BlocksToRows(std::int32_t height, std::int32_t stride, std::span<std::uint8_t> target,
+                  std::span<const std::uint8_t> source);
+
+// Turns the top-down 16-bit plane of version 1001 (`source`, rows of the
+// 16-bit stride) into bottom-up 32-bit blue, green, red, alpha pixels in
+// `target` (rows of 4 * width bytes). 5-bit channels scale as
+// (15 + 255 * v) / 31; bit 15 gives alpha 255 or 0. False, writing nothing,
+// when a span is too short or a size is negative.
+bool Expand16To32(std::span<std::uint8_t> target, std::span<const std::uint8_t> source,
+                  std::int32_t width, std::int32_t height);
+
+}  // namespace ovk

@@ -1,0 +1,143 @@
+// The reader's walk over the ovk container (the layout is in ovk/layout.h).
+#include "ovk/layout.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "io/byte_reader.h"
+
+namespace ovk {
+
+namespace {
+
+bool IsReadableVersion(std::uint32_t version) {
+  return version == kVersion1000 || version == kVersion1001 || version == kVersion1002 ||
+         version == kVersion1004 || version == kVersion1005 || version == kVersion1006;
+}
+
+// Takes the packed section at the reader's position and moves past it
+// (sectionSize + 4 bytes). False when its header or data runs past the end of
+// the file, or sectionSize is below 8.
+bool TakePackedSection(ByteReader& r, Section* s) {
+  std::uint32_t sectionSize = 0;
+  if (!r.ReadU32(&sectionSize) || !r.ReadU32(&s->unpackedSize) || !r.ReadU32(&s->blockCount)) {
+    return false;
+  }
+  if (sectionSize < 8) return false;
+  s->packed = true;
+  return r.Take(sectionSize - 8, &s->data);
+}
+
+// True when the packed data could produce the content it claims.
+bool ClaimIsProducible(const Section& s) {
+  return s.unpackedSize <= kMaxUnpackRatio * s.data.size();
+}
+
+// A palette section's content: 1 to 256 entries of 4 bytes.
+bool IsPaletteSize(std::uint32_t bytes) {
+  return bytes > 0 && bytes <= static_cast<std::uint32_t>(kPaletteAreaBytes) &&
+         bytes % kPaletteEntryBytes == 0;
+}
+
+}  // namespace
+
+OvkCheck ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* h) {
+  *h = OvkHeader{};
+  ByteReader r(file);
+  if (!r.ReadU32(&h->version) || !IsReadableVersion(h->version)) return OvkCheck::kNotOvk;
+
+  if (h->version == kVersion1006) {
+    h->headerSize = kCcpiHeaderSize;
+    std::span<const std::uint8_t> magic;
+    std::uint16_t reserved1 = 0;
+    std::int16_t paletteCount = 0, width = 0, height = 0;
+    std::uint8_t reserved2 = 0;
+    if (!r.ReadU32(&h->streamSize) || !r.Take(4, &magic) || !r.ReadU16(&reserved1) ||
+        !r.ReadS16(&paletteCount) || !r.ReadU8(&h->tileWidthLog2) ||
+        !r.ReadU8(&h->tileHeightLog2) || !r.ReadS16(&width) || !r.ReadS16(&height) ||
+        !r.ReadU8(&reserved2) || !r.ReadU8(&h->flags)) {
+      return OvkCheck::kDamaged;
+    }
+    if (std::memcmp(magic.data(), kCcpiMagic, 4) != 0 || (h->flags & kCcpiFlagsReservedMask) != 0) {
+      return OvkCheck::kNotOvk;
+    }
+    h->paletteCount = paletteCount;
+    h->width = width;
+    h->height = height;
+  } else {
+    h->headerSize = (h->version == kVersion1004 || h->version == kVersion1005) ? kLargeHeaderSize
+                                                                               : kSmallHeaderSize;
+    if (!r.ReadS32(&h->width) || !r.ReadS32(&h->height) || !r.Seek(h->headerSize)) {
+      return OvkCheck::kDamaged;
+    }
+  }
+
+  const std::int64_t pixels = static_cast<std::int64_t>(h->width) * h->height;
+  if (pixels == 0) return OvkCheck::kNotOvk;
+  if (h->width < 0 || h->height < 0) return OvkCheck::kDamaged;
+  // Both sides are below 2^31, so the product fits in 62 bits; the limit is
+  // tested by division so that 4 * pixels is never formed out of range.
+  constexpr std::int64_t kMaxPixels =
+      (std::numeric_limits<std::int32_t>::max() - kImageHeaderRoom) / 4;
+  if (pixels > kMaxPixels) return OvkCheck::kDamaged;
+  h->imageBytes = static_cast<std::int32_t>(4 * pixels + kImageHeaderRoom);
+  return OvkCheck::kOk;
+}
+
+OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
+  *out = OvkSections{};
+  OvkCheck check = ReadOvkHeader(file, &out->header);
+  if (check != OvkCheck::kOk) return check;
+  const OvkHeader& h = out->header;
+  ByteReader r(file);
+  r.Seek(h.headerSize);
+
+  switch (h.version) {
+    case kVersion1000: {
+      const std::int64_t planeBytes = static_cast<std::int64_t>(IndexRowStride(h.width)) * h.height;
+      if (!r.Take(kPaletteAreaBytes, &out->palette.data) ||
+          !r.Take(static_cast<std::size_t>(planeBytes), &out->pixels.data)) {
+        return OvkCheck::kDamaged;
+      }
+      return OvkCheck::kOk;
+    }
+    case kVersion1001:
+      return TakePackedSection(r, &out->pixels) ? OvkCheck::kOk : OvkCheck::kDamaged;
+    case kVersion1002:
+    case kVersion1004:
+    case kVersion1005: {
+      if (!TakePackedSection(r, &out->palette) || !IsPaletteSize(out->palette.unpackedSize)) {
+        return OvkCheck::kDamaged;
+      }
+      if (h.version == kVersion1005 && !r.Skip(k1005SkippedBytes)) return OvkCheck::kDamaged;
+      if (!TakePackedSection(r, &out->pixels)) return OvkCheck::kDamaged;
+      if (h.version == kVersion1005 && !ClaimIsProducible(out->pixels)) return OvkCheck::kDamaged;
+      return OvkCheck::kOk;
+    }
+    default:
+      break;
+  }
+
+  // Version 1006: the tile stream is the palette, then the tile data.
+  if (h.paletteCount <= 0 || h.paletteCount > kMaxPaletteEntries) return OvkCheck::kDamaged;
+  const std::uint32_t paletteBytes =
+      static_cast<std::uint32_t>(h.paletteCount) * kPaletteEntryBytes;
+  if (h.flags == kCcpiFlagPacked) {
+    if (!TakePackedSection(r, &out->palette) || out->palette.unpackedSize < paletteBytes ||
+        !ClaimIsProducible(out->palette)) {
+      return OvkCheck::kDamaged;
+    }
+    return OvkCheck::kOk;
+  }
+  // Raw: streamSize counts 16 header bytes, the palette and the tile data.
+  const std::uint64_t streamSize = h.streamSize;
+  if (streamSize < 16 + static_cast<std::uint64_t>(paletteBytes)) return OvkCheck::kDamaged;
+  if (!r.Take(paletteBytes, &out->palette.data) ||
+      !r.Take(static_cast<std::size_t>(streamSize - 16 - paletteBytes), &out->pixels.data)) {
+    return OvkCheck::kDamaged;
+  }
+  return OvkCheck::kOk;
+}
+
+}  // namespace ovk

@@ -1,0 +1,328 @@
+#include "ovk/ovk_writer.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <limits>
+
+#include "ovk/layout.h"
+#include "ovk/rows_to_blocks.h"
+#include "ovk/tile_codec.h"
+#include "pack/pack.h"
+#include "raster/bmp_image.h"
+#include "raster/png_import.h"
+
+namespace {
+
+constexpr std::size_t kPngSignatureBytes = 8;
+constexpr std::int32_t kBmpBitCount = 8;
+constexpr std::int32_t kSizeMultiple = 16;
+
+// Version 1006 tile sizes: the exponents start at these caps and, when a tile
+// cannot be coded, those above the floor come down by one and every tile is
+// coded again.
+constexpr int kMaxTileWidthLog2 = 7;
+constexpr int kMaxTileHeightLog2 = 6;
+constexpr int kRetryFloorLog2 = 5;
+
+void PutU16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  PutU16(p, static_cast<std::uint16_t>(v));
+  PutU16(p + 2, static_cast<std::uint16_t>(v >> 16));
+}
+
+bool StartsWithBm(std::span<const std::uint8_t> bytes) {
+  return bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M';
+}
+
+bool StartsWithPngSignature(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kPngSignatureBytes) return false;
+  // png_sig_cmp takes a non-const pointer but only reads.
+  return png_sig_cmp(const_cast<std::uint8_t*>(bytes.data()), 0, kPngSignatureBytes) == 0;
+}
+
+// Checks the BMP file in `bytes` and fills `image` from it.
+SourceStatus CheckBmp(std::span<std::uint8_t> bytes, const OvkTarget& target, SourceImage* image) {
+  // The headers as far as the file holds them; a field past its end reads 0.
+  std::uint8_t headers[bmp::kHeadersSize] = {};
+  std::memcpy(headers, bytes.data(), std::min<std::size_t>(bytes.size(), sizeof headers));
+  const std::uint32_t headerSize = bmp::GetU32(headers, bmp::kBiSize);
+  const std::uint32_t pixelOffset = bmp::GetU32(headers, bmp::kBfOffBits);
+  const std::uint32_t compression = bmp::GetU32(headers, bmp::kBiCompression);
+  const std::uint32_t colorCount = bmp::GetU32(headers, bmp::kBiClrUsed);
+  image->bitCount = bmp::GetU16(headers, bmp::kBiBitCount);
+  image->width = bmp::GetS32(headers, bmp::kBiWidth);
+  image->height = bmp::GetS32(headers, bmp::kBiHeight);
+  const std::int32_t width = image->width;
+  const std::int32_t height = image->height;
+
+  if (bytes.size() < bmp::kHeadersSize || headerSize != bmp::kInfoHeaderSize ||
+      image->bitCount != kBmpBitCount || width % kSizeMultiple != 0 ||
+      height % kSizeMultiple != 0) {
+    return SourceStatus::kUnsupported;
+  }
+  // Beyond the sizes: pixel data that is run-length coded, a palette the
+  // palette areas cannot hold, and sizes with no pixels or no positive form.
+  if (compression != 0 || colorCount > bmp::kMaxPaletteEntries || width <= 0 || height == 0 ||
+      height == std::numeric_limits<std::int32_t>::min()) {
+    return SourceStatus::kUnsupported;
+  }
+  const bool topDown = height < 0;
+  const std::int32_t rows = topDown ? -height : height;
+  if (target.version == ovk::kVersion1006 &&
+      (width > ovk::kMaxCcpiSide || rows > ovk::kMaxCcpiSide)) {
+    return SourceStatus::kUnsupported;
+  }
+  const std::int32_t count = colorCount == 0 ? bmp::kMaxPaletteEntries : colorCount;
+  const std::uint64_t paletteEnd = bmp::kPaletteOffset + std::uint64_t{4} * count;
+  const std::uint64_t pixelBytes =
+      std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(rows);
+  if (paletteEnd > bytes.size() || pixelOffset > bytes.size() ||
+      pixelBytes > bytes.size() - pixelOffset) {
+    return SourceStatus::kUnsupported;
+  }
+
+  image->count = count;
+  image->height = rows;
+  image->palette = bytes.data() + bmp::kPaletteOffset;
+  image->pixels = bytes.data() + pixelOffset;
+  // Every later step works on bottom-up rows, as most BMP files store them.
+  if (topDown) FlipRows(rows, width, image->pixels);
+  return SourceStatus::kOk;
+}
+
+// Hands the ovk file's pieces to the sink and keeps the first failure.
+class Emitter {
+ public:
+  Emitter(const OvkSink& sink, EncodeReport* report) : sink_(sink), report_(report) {}
+
+  EncodeStatus status() const { return status_; }
+  bool ok() const { return status_ == EncodeStatus::kOk; }
+
+  void Raw(std::span<const std::uint8_t> bytes) {
+    if (ok() && !sink_(bytes)) status_ = EncodeStatus::kSinkFailed;
+  }
+
+  // A packed section: its 12-byte header, then the packed data.
+  void Packed(std::span<const std::uint8_t> content) {
+    if (!ok()) return;
+    const std::size_t bound = PackBound(content.size());
+    Cbuffer packed;
+    if (!Allocate(packed, bound)) return;
+    std::uint32_t blockCount = 0;
+    const std::int64_t n = PackBlocks(content, packed.span(), &blockCount);
+    if (n < 0 || static_cast<std::uint64_t>(n) > bound) {
+      status_ = EncodeStatus::kInternal;
+      return;
+    }
+    std::uint8_t header[ovk::kPackedSectionHeaderSize];
+    PutU32(header, static_cast<std::uint32_t>(n + 8));
+    PutU32(header + 4, static_cast<std::uint32_t>(content.size()));
+    PutU32(header + 8, blockCount);
+    Raw(header);
+    Raw(packed.span().first(static_cast<std::size_t>(n)));
+  }
+
+  // Allocates `n` zero bytes, or records the failure.
+  bool Allocate(Cbuffer& buffer, std::uint64_t n) {
+    if (!ok()) return false;
+    if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
+        buffer.Alloc(static_cast<std::int32_t>(n)) == nullptr) {
+      status_ = EncodeStatus::kNoMemory;
+      report_->failedAllocation = static_cast<std::int64_t>(n);
+      return false;
+    }
+    return true;
+  }
+
+  void Fail(EncodeStatus status) {
+    if (ok()) status_ = status;
+  }
+
+ private:
+  const OvkSink& sink_;
+  EncodeReport* report_;
+  EncodeStatus status_ = EncodeStatus::kOk;
+};
+
+void SmallHeader(std::uint8_t* header, std::uint32_t version, const SourceImage& image) {
+  PutU32(header + ovk::kOffVersion, version);
+  PutU32(header + ovk::kOffWidth, static_cast<std::uint32_t>(image.width));
+  PutU32(header + ovk::kOffHeight, static_cast<std::uint32_t>(image.height));
+}
+
+// Codes every tile of the top-down plane `pixels` into `stream` from offset
+// kPaletteAreaBytes. Returns the stream's length, -1 when a tile cannot be
+// coded, or -2 when the stream has no room left (which its size rules out).
+std::int64_t EncodeTiles(const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
+                         int widthLog2, int heightLog2, std::span<std::uint8_t> stream) {
+  const std::int32_t tileWidth = 1 << widthLog2;
+  const std::int32_t tileHeight = 1 << heightLog2;
+  const std::size_t bound = TileEncodeBound(tileWidth, tileHeight);
+  std::size_t offset = ovk::kPaletteAreaBytes;
+  for (std::int32_t j = 0; j < height / tileHeight; ++j) {
+    for (std::int32_t i = 0; i < width / tileWidth; ++i) {
+      if (stream.size() - offset < bound) return -2;
+      const std::uint8_t* tile = pixels + static_cast<std::size_t>(j) * tileHeight * width +
+                                 static_cast<std::size_t>(i) * tileWidth;
+      const std::int32_t n = EncodeTile(tile, width, tileWidth, tileHeight, stream.subspan(offset));
+      if (n < 0) return -1;
+      offset += static_cast<std::size_t>(n);
+    }
+  }
+  return static_cast<std::int64_t>(offset);
+}
+
+void Write1006(SourceImage& image, const OvkTarget& target,
+               const std::uint8_t (&paletteArea)[ovk::kPaletteAreaBytes], Emitter& out,
+               EncodeReport* report) {
+  const std::int32_t width = image.width;
+  const std::int32_t height = image.height;
+  int widthLog2 = std::min(std::countr_zero(static_cast<std::uint32_t>(width)), kMaxTileWidthLog2);
+  int heightLog2 =
+      std::min(std::countr_zero(static_cast<std::uint32_t>(height)), kMaxTileHeightLog2);
+
+  // Room for the palette area and every tile at its largest: a tile of Q quads
+  // codes in at most 1 + 5Q bytes.
+  const std::uint64_t pixelCount =
+      std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(height);
+  Cbuffer work;
+  if (!out.Allocate(work, 2 * (pixelCount + 1040))) return;
+  std::memcpy(work.data(), paletteArea, ovk::kPaletteAreaBytes);
+  FlipRows(height, width, image.pixels);
+
+  std::int64_t length;
+  for (;;) {
+    report->tileWidthLog2 = widthLog2;
+    report->tileHeightLog2 = heightLog2;
+    length = EncodeTiles(image.pixels, width, height, widthLog2, heightLog2, work.span());
+    if (length == -2) {
+      out.Fail(EncodeStatus::kInternal);
+      return;
+    }
+    if (length >= 0) break;
+    ++report->tileOverflows;
+    if (widthLog2 <= kRetryFloorLog2 && heightLog2 <= kRetryFloorLog2) {
+      out.Fail(EncodeStatus::kTileOverflow);
+      return;
+    }
+    if (widthLog2 > kRetryFloorLog2) --widthLog2;
+    if (heightLog2 > kRetryFloorLog2) --heightLog2;
+  }
+
+  std::uint8_t header[ovk::kCcpiHeaderSize] = {};
+  PutU32(header + ovk::kOffVersion, ovk::kVersion1006);
+  PutU32(header + ovk::kCcpiOffStreamSize, static_cast<std::uint32_t>(length + 16));
+  std::memcpy(header + ovk::kCcpiOffMagic, ovk::kCcpiMagic, sizeof ovk::kCcpiMagic);
+  PutU16(header + ovk::kCcpiOffReserved1, ovk::kCcpiReserved1);
+  PutU16(header + ovk::kCcpiOffPaletteCount, static_cast<std::uint16_t>(ovk::kCcpiPaletteCount));
+  header[ovk::kCcpiOffTileWidthLog2] = static_cast<std::uint8_t>(widthLog2);
+  header[ovk::kCcpiOffTileHeightLog2] = static_cast<std::uint8_t>(heightLog2);
+  PutU16(header + ovk::kCcpiOffWidth, static_cast<std::uint16_t>(width));
+  PutU16(header + ovk::kCcpiOffHeight, static_cast<std::uint16_t>(height));
+  header[ovk::kCcpiOffReserved2] = ovk::kCcpiReserved2;
+  header[ovk::kCcpiOffFlags] = target.packed ? ovk::kCcpiFlagPacked : 0;
+  out.Raw(header);
+  const auto stream = work.span().first(static_cast<std::size_t>(length));
+  if (target.packed) {
+    out.Packed(stream);
+  } else {
+    out.Raw(stream);
+  }
+}
+
+}  // namespace
+
+bool TargetForVersion(std::int32_t versionArgument, OvkTarget* target) {
+  switch (versionArgument) {
+    case 1000:
+    case 1002:
+    case 1004:
+    case 1006:
+      *target = {static_cast<std::uint32_t>(versionArgument), versionArgument == 1006};
+      return true;
+    case 60:
+      *target = {ovk::kVersion1006, false};
+      return true;
+    default:
+      return false;
+  }
+}
+
+SourceStatus PrepareSource(Cbuffer& input, const OvkTarget& target, SourceImage* image) {
+  std::span<std::uint8_t> bytes = input.span();
+  if (!StartsWithBm(bytes)) {
+    if (!StartsWithPngSignature(bytes)) return SourceStatus::kNotImage;
+    const std::int32_t n = PngBytesToBmp(image->decoded, bytes);
+    if (n <= 0) return SourceStatus::kPngFailed;
+    bytes = image->decoded.span().first(static_cast<std::size_t>(n));
+  }
+  return CheckBmp(bytes, target, image);
+}
+
+EncodeStatus EncodeOvk(SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
+                       const OvkSink& sink, EncodeReport* report) {
+  *report = EncodeReport{};
+  Emitter out(sink, report);
+
+  // The palette in ovk order (R, G, B, A), padded with zero entries to 256.
+  std::uint8_t paletteArea[ovk::kPaletteAreaBytes] = {};
+  const std::size_t paletteBytes = static_cast<std::size_t>(image.count) * ovk::kPaletteEntryBytes;
+  std::memcpy(paletteArea, image.palette, paletteBytes);
+  SwapRedBlue(paletteArea, image.count);
+  if (ignoreAlpha) {
+    for (std::int32_t i = 0; i < image.count; ++i) paletteArea[4 * i + 3] = 255;
+  }
+  const std::span<const std::uint8_t> palette(paletteArea, paletteBytes);
+  const std::span<std::uint8_t> pixels(
+      image.pixels, static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height));
+
+  switch (target.version) {
+    case ovk::kVersion1000: {
+      std::uint8_t header[ovk::kSmallHeaderSize];
+      SmallHeader(header, ovk::kVersion1000, image);
+      out.Raw(header);
+      out.Raw(paletteArea);
+      FlipRows(image.height, image.width, image.pixels);
+      out.Raw(pixels);
+      break;
+    }
+    case ovk::kVersion1002: {
+      std::uint8_t header[ovk::kSmallHeaderSize];
+      SmallHeader(header, ovk::kVersion1002, image);
+      out.Raw(header);
+      out.Packed(palette);
+      FlipRows(image.height, image.width, image.pixels);
+      out.Packed(pixels);
+      break;
+    }
+    case ovk::kVersion1004: {
+      std::uint8_t header[ovk::kLargeHeaderSize];
+      SmallHeader(header, ovk::kVersion1004, image);
+      PutU32(header + ovk::kOffPaletteCount, static_cast<std::uint32_t>(image.count));
+      out.Raw(header);
+      out.Packed(palette);
+      // The reordering reads the rows bottom-up as they stand.
+      Cbuffer reordered;
+      if (!out.Allocate(reordered, pixels.size())) break;
+      if (!RowsToBlocks(pixels, reordered.span(), image.height, image.width)) {
+        out.Fail(EncodeStatus::kInternal);
+        break;
+      }
+      out.Packed(reordered.span());
+      break;
+    }
+    case ovk::kVersion1006:
+      Write1006(image, target, paletteArea, out, report);
+      break;
+    default:
+      out.Fail(EncodeStatus::kInternal);
+      break;
+  }
+  return out.status();
+}

@@ -1,0 +1,222 @@
+// The container walk: header checks, where each version's sections lie, and
+// the limits that make a file damaged.
+#include <gtest/gtest.h>
+
+#include "ovk/layout.h"
+#include "support/ovk_test_writer.h"
+
+namespace {
+
+using namespace testing_support;
+using ovk::OvkCheck;
+using ovk::OvkSections;
+
+Picture Sample(int width, int height, int colours = 4) {
+  Picture p{width, height, {}, {}};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x)
+      p.indices.push_back(static_cast<std::uint8_t>((x + 3 * y) % colours));
+  }
+  for (int c = 0; c < colours; ++c) Append(p.palette, {std::uint8_t(c), 10, 20, 255});
+  return p;
+}
+
+OvkCheck Walk(const Bytes& file, OvkSections* s = nullptr) {
+  OvkSections local;
+  return ovk::WalkOvk(file, s != nullptr ? s : &local);
+}
+
+void PutU32At(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (int k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
+}
+
+TEST(OvkHeader, VersionsMagicFlagsAndSizes) {
+  ovk::OvkHeader h;
+  EXPECT_EQ(ovk::ReadOvkHeader(Bytes{0xE8, 0x03}, &h), OvkCheck::kNotOvk);  // no whole version
+  for (std::uint32_t v : {999u, 1003u, 1007u, 0u}) {
+    EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(v, 16, 16), &h), OvkCheck::kNotOvk) << v;
+  }
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1002, 16, 16), &h), OvkCheck::kOk);
+  EXPECT_EQ(h.headerSize, 12);
+  EXPECT_EQ(h.imageBytes, 4 * 256 + 1078);
+  EXPECT_EQ(ovk::ReadOvkHeader(LargeHeader(1005, 16, 8, 0), &h), OvkCheck::kOk);
+  EXPECT_EQ(h.headerSize, 16);
+  // A 1004 header cut before its fourth field.
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1004, 16, 16), &h), OvkCheck::kDamaged);
+
+  const Bytes ccpi = CcpiHeader(1040, 256, 4, 3, 32, 16, 0x80);
+  ASSERT_EQ(ovk::ReadOvkHeader(ccpi, &h), OvkCheck::kOk);
+  EXPECT_EQ(h.width, 32);
+  EXPECT_EQ(h.height, 16);
+  EXPECT_EQ(h.paletteCount, 256);
+  EXPECT_EQ(h.tileWidthLog2, 4);
+  EXPECT_EQ(h.tileHeightLog2, 3);
+  EXPECT_EQ(h.flags, 0x80);
+  EXPECT_EQ(h.headerSize, 24);
+  for (std::uint8_t flags : {0x03, 0x83, 0x01, 0x40}) {
+    EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(1040, 256, 4, 4, 16, 16, flags), &h), OvkCheck::kNotOvk)
+        << int(flags);
+  }
+  Bytes badMagic = ccpi;
+  badMagic[11] = 'X';
+  EXPECT_EQ(ovk::ReadOvkHeader(badMagic, &h), OvkCheck::kNotOvk);
+  EXPECT_EQ(ovk::ReadOvkHeader(Bytes(ccpi.begin(), ccpi.end() - 1), &h), OvkCheck::kDamaged);
+}
+
+TEST(OvkHeader, ZeroNegativeAndOversizedDimensions) {
+  ovk::OvkHeader h;
+  // Zero pixels: not an image at all.
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 0, 16), &h), OvkCheck::kNotOvk);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, -5, 0), &h), OvkCheck::kNotOvk);
+  EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, 16, 0, 0), &h), OvkCheck::kNotOvk);
+  // Negative sizes, even when their product is positive.
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, -16, 16), &h), OvkCheck::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, -16, -16), &h), OvkCheck::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, -16, 16, 0), &h), OvkCheck::kDamaged);
+  // 65536 x 65536 wraps to 0 in 32 bits; it is far too large, not empty.
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 65536, 65536), &h), OvkCheck::kDamaged);
+  // The largest sides of all: the size test itself must not overflow.
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 0x7FFFFFFF, 0x7FFFFFFF), &h), OvkCheck::kDamaged);
+  // The largest image that fits: 4 * w * h + 1078 <= 2^31 - 1.
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 1, 536870642), &h), OvkCheck::kOk);
+  EXPECT_EQ(h.imageBytes, 2147483646);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 1, 536870643), &h), OvkCheck::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, 32767, 16383, 0), &h), OvkCheck::kOk);
+}
+
+TEST(OvkWalk, SectionsOfEveryVersion) {
+  const Picture p = Sample(20, 10);  // stride 20
+  OvkSections s;
+
+  Bytes v1000 = Ovk1000(p);
+  ASSERT_EQ(v1000.size(), 12u + 1024 + 200);
+  ASSERT_EQ(Walk(v1000, &s), OvkCheck::kOk);
+  EXPECT_FALSE(s.palette.packed);
+  EXPECT_EQ(s.palette.data.data(), v1000.data() + 12);
+  EXPECT_EQ(s.palette.data.size(), 1024u);
+  EXPECT_EQ(s.pixels.data.data(), v1000.data() + 1036);
+  EXPECT_EQ(s.pixels.data.size(), 200u);
+
+  // A 16 x 16 version-1000 file is 1292 bytes.
+  EXPECT_EQ(Ovk1000(Sample(16, 16)).size(), 1292u);
+
+  ASSERT_EQ(Walk(Ovk1001(4, 2, std::vector<std::uint16_t>(8, 0x8000)), &s), OvkCheck::kOk);
+  EXPECT_TRUE(s.pixels.packed);
+  EXPECT_EQ(s.pixels.unpackedSize, 16u);
+  EXPECT_TRUE(s.palette.data.empty());
+
+  for (Bytes file : {Ovk1002(p), Ovk1004(p), Ovk1005Raw(16, 8, p.palette, Bytes(70, 0))}) {
+    ASSERT_EQ(Walk(file, &s), OvkCheck::kOk);
+    EXPECT_TRUE(s.palette.packed);
+    EXPECT_EQ(s.palette.unpackedSize, 16u);
+    const std::size_t header = s.header.version == 1002 ? 12 : 16;
+    EXPECT_EQ(s.palette.data.data(), file.data() + header + 12);
+    // The pixel section follows the palette section (and, for 1005, 4 bytes).
+    const std::size_t next =
+        header + (s.palette.data.size() + 12) + (s.header.version == 1005 ? 4 : 0);
+    EXPECT_EQ(s.pixels.data.data(), file.data() + next + 12);
+    EXPECT_EQ(s.pixels.data.data() + s.pixels.data.size(), file.data() + file.size());
+  }
+
+  Bytes raw = Ovk1006(Sample(32, 16), {.tileWidthLog2 = 4, .tileHeightLog2 = 4});
+  ASSERT_EQ(Walk(raw, &s), OvkCheck::kOk);
+  // streamSize is the file's length less 8.
+  EXPECT_EQ(s.header.streamSize, raw.size() - 8);
+  EXPECT_EQ(s.palette.data.data(), raw.data() + 24);
+  EXPECT_EQ(s.palette.data.size(), 1024u);
+  EXPECT_EQ(s.pixels.data.data(), raw.data() + 24 + 1024);
+  EXPECT_EQ(s.pixels.data.size(), raw.size() - 24 - 1024);
+
+  Bytes packed = Ovk1006(Sample(32, 16), {.packed = true});
+  ASSERT_EQ(Walk(packed, &s), OvkCheck::kOk);
+  EXPECT_TRUE(s.palette.packed);
+  EXPECT_EQ(s.palette.unpackedSize, raw.size() - 24);
+  EXPECT_TRUE(s.pixels.data.empty());
+}
+
+TEST(OvkWalk, NextSectionFollowsSectionSizeNotUnpackedSize) {
+  const Picture p = Sample(16, 16);
+  Bytes file = Ovk1002(p);
+  OvkSections before;
+  ASSERT_EQ(Walk(file, &before), OvkCheck::kOk);
+  PutU32At(file, 12 + 4, 8);  // the palette claims 8 bytes of content
+  OvkSections after;
+  ASSERT_EQ(Walk(file, &after), OvkCheck::kOk);
+  EXPECT_EQ(after.palette.unpackedSize, 8u);
+  EXPECT_EQ(after.pixels.data.data(), before.pixels.data.data());
+}
+
+TEST(OvkWalk, EveryTruncationIsDamaged) {
+  const Picture p = Sample(16, 16);
+  for (Bytes file :
+       {Ovk1000(p), Ovk1001(16, 16, std::vector<std::uint16_t>(256, 1)), Ovk1002(p), Ovk1004(p),
+        Ovk1005(p, std::vector<bool>(2, false), 0), Ovk1006(p, {}), Ovk1006(p, {.packed = true})}) {
+    ASSERT_EQ(Walk(file), OvkCheck::kOk);
+    for (std::size_t cut = 4; cut < file.size(); ++cut) {
+      ASSERT_EQ(Walk(Bytes(file.begin(), file.begin() + cut)), OvkCheck::kDamaged)
+          << "version " << (file[0] | file[1] << 8) << " cut at " << cut;
+    }
+  }
+}
+
+TEST(OvkWalk, PackedSectionLimits) {
+  const Picture p = Sample(16, 16);
+  Bytes file = Ovk1002(p);
+  Bytes bad = file;
+  PutU32At(bad, 12, 7);  // sectionSize below 8
+  EXPECT_EQ(Walk(bad), OvkCheck::kDamaged);
+  bad = file;
+  PutU32At(bad, 12, 0xFFFFFFFF);  // runs past the end; no wrap
+  EXPECT_EQ(Walk(bad), OvkCheck::kDamaged);
+
+  // Palettes: empty, not whole entries, more than 256 entries.
+  for (std::size_t bytes : {0u, 6u, 1028u}) {
+    Picture q = p;
+    q.palette.assign(bytes, 0x40);
+    EXPECT_EQ(Walk(Ovk1002(q)), OvkCheck::kDamaged) << bytes;
+    EXPECT_EQ(Walk(Ovk1004(q)), OvkCheck::kDamaged) << bytes;
+  }
+  Picture full = p;
+  full.palette.assign(1024, 0x40);
+  EXPECT_EQ(Walk(Ovk1002(full)), OvkCheck::kOk);
+
+  // A 1005 pixel section that claims more content than its data can produce.
+  Bytes v1005 = Ovk1005Raw(16, 8, p.palette, Bytes(70, 0));
+  OvkSections s;
+  ASSERT_EQ(Walk(v1005, &s), OvkCheck::kOk);
+  const std::size_t pixelHeader = s.pixels.data.data() - v1005.data() - 12;
+  PutU32At(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size()));
+  EXPECT_EQ(Walk(v1005), OvkCheck::kOk);
+  PutU32At(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size() + 1));
+  EXPECT_EQ(Walk(v1005), OvkCheck::kDamaged);
+}
+
+TEST(OvkWalk, CcpiPaletteAndStreamLimits) {
+  const Picture p = Sample(16, 16);
+  for (std::int16_t count : {std::int16_t{0}, std::int16_t{-1}, std::int16_t{257}}) {
+    Bytes raw = CcpiHeader(16 + 64, count, 4, 4, 16, 16, 0);
+    raw.resize(raw.size() + 64);
+    EXPECT_EQ(Walk(raw), OvkCheck::kDamaged) << count;
+  }
+  // A raw stream shorter than its palette, and one that runs past the file.
+  Bytes raw = Ovk1006(p, {.paletteCount = 16});
+  OvkSections s;
+  ASSERT_EQ(Walk(raw, &s), OvkCheck::kOk);
+  EXPECT_EQ(s.palette.data.size(), 64u);
+  PutU32At(raw, 4, 16 + 63);
+  EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
+  PutU32At(raw, 4, static_cast<std::uint32_t>(raw.size() - 8 + 1));
+  EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
+  PutU32At(raw, 4, 0xFFFFFFF0);
+  EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
+
+  // A packed stream whose content is shorter than the palette.
+  Bytes packed = CcpiHeader(0, 16, 4, 4, 16, 16, 0x80);
+  Append(packed, PackedSection(Bytes(60, 1)));
+  EXPECT_EQ(Walk(packed), OvkCheck::kDamaged);
+  packed = CcpiHeader(0, 16, 4, 4, 16, 16, 0x80);
+  Append(packed, PackedSection(Bytes(64, 1)));
+  EXPECT_EQ(Walk(packed), OvkCheck::kOk);
+}
+
+}  // namespace

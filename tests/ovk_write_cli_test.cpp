@@ -1,0 +1,289 @@
+// Conversions to ovk through the real executable: exact messages, exit
+// statuses and what is left on disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "raster/png_export.h"
+#include "support/bmp_builder.h"
+#include "support/ovk_expect.h"
+#include "support/run_process.h"
+#include "support/test_files.h"
+
+namespace {
+
+using testing_support::BuildBmp;
+using testing_support::Bytes;
+using testing_support::FileExists;
+using testing_support::Picture;
+using testing_support::ProcessResult;
+using testing_support::ReadBytes;
+using testing_support::RunProcess;
+using testing_support::ScratchDir;
+using testing_support::WriteBytes;
+
+ProcessResult Ovkconv(const std::vector<std::string>& args) {
+  return RunProcess(OVKCONV_PATH, args);
+}
+
+std::string Converting(const std::string& in, const std::string& out) {
+  return in + " to " + out + "\n";
+}
+
+Picture Stripes(std::int32_t width, std::int32_t height, int entries) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.palette.resize(static_cast<std::size_t>(entries) * 4);
+  for (std::size_t i = 0; i < p.palette.size(); ++i) {
+    p.palette[i] = static_cast<std::uint8_t>(i * 13 + 5);
+  }
+  p.indices.resize(static_cast<std::size_t>(width) * height);
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      p.indices[y * width + x] = static_cast<std::uint8_t>((x / 4 + y / 2) % entries);
+    }
+  }
+  return p;
+}
+
+Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height) {
+  std::mt19937 rng(seed);
+  return testing_support::RandomPicture(rng, width, height, 256, 100);
+}
+
+// The picture as an 8-bit palette PNG with transparency, through WritePng.
+void WritePngFile(const std::string& path, const Picture& p) {
+  Bytes bmp = BuildBmp(p);
+  ASSERT_EQ(WritePng(platform::BytesToWide(path), bmp, 2), 0) << path;
+}
+
+TEST(ConvertToOvkCli, BmpAndPngBecomeTheFileTheLayoutCallsFor) {
+  ScratchDir dir;
+  Picture p = Stripes(32, 16, 12);
+  // A PNG named .bmp is read as PNG, a BMP named .png as BMP: content decides.
+  const std::string bmpNamedPng = dir.File("bmp.png");
+  const std::string pngNamedBmp = dir.File("png.bmp");
+  WriteBytes(bmpNamedPng, BuildBmp(p));
+  WritePngFile(pngNamedBmp, p);
+  for (const std::string& in : {bmpNamedPng, pngNamedBmp}) {
+    SCOPED_TRACE(in);
+    const std::string out = dir.File("out.ovk");
+    ProcessResult r = Ovkconv({"-v0", in, out});
+    EXPECT_EQ(r.out, Converting(in, out) + "done.\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(ReadBytes(out), testing_support::Expected1000(p));
+  }
+  // Without -v the file is version 1006, packed; without a destination it
+  // lands beside the input with its extension replaced.
+  ProcessResult r = Ovkconv({pngNamedBmp});
+  const std::string beside = dir.File("png.ovk");
+  EXPECT_EQ(r.out, Converting(pngNamedBmp, beside) + "done.\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadBytes(beside), testing_support::Expected1006(p, 5, 4, true));
+}
+
+TEST(ConvertToOvkCli, IgnoreAlphaOptionReachesThePalette) {
+  ScratchDir dir;
+  Picture p = Stripes(16, 16, 4);
+  const std::string in = dir.File("p.bmp");
+  WriteBytes(in, BuildBmp(p));
+  ProcessResult r = Ovkconv({"-na", "-v0", in, dir.File("o.ovk")});
+  ASSERT_EQ(r.status, 0) << r.out;
+  Bytes file = ReadBytes(dir.File("o.ovk"));
+  ASSERT_EQ(file.size(), 1292u);
+  for (int e = 0; e < 4; ++e) {
+    EXPECT_EQ(file[12 + 4 * e + 3], 255);
+    EXPECT_EQ(file[12 + 4 * e], p.palette[4 * e]);
+  }
+  EXPECT_EQ(file[12 + 4 * 4 + 3], 0) << "entries past the palette stay zero";
+}
+
+TEST(ConvertToOvkCli, RefusalsPrintTheirMessagesAndWriteNothing) {
+  ScratchDir dir;
+  const std::string out = dir.File("out.ovk");
+  const std::string good = dir.File("good.bmp");
+  WriteBytes(good, BuildBmp(Stripes(16, 16, 2)));
+
+  // Unsupported versions: checked before the input is even opened.
+  for (const auto& [option, shown] : std::vector<std::pair<std::string, std::string>>{
+           {"-v1", "1001"}, {"-v5", "1005"}, {"-v3", "1003"}, {"-v61", "61"}}) {
+    ProcessResult r = Ovkconv({option, good, out});
+    EXPECT_EQ(r.out, "未対応のovkバージョンです(" + shown + ")\n") << option;
+    EXPECT_EQ(r.status, 255) << option;
+    EXPECT_FALSE(FileExists(out)) << option;
+  }
+
+  const std::string text = dir.File("notes.bmp");
+  WriteBytes(text, Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
+  ProcessResult r = Ovkconv({text, out});
+  EXPECT_EQ(r.out, "対応ファイルではありません(" + text + ")\n");
+  EXPECT_EQ(r.status, 255);
+
+  const std::string wide = dir.File("wide.bmp");
+  WriteBytes(wide, BuildBmp(Stripes(40, 16, 2)));
+  r = Ovkconv({wide, out});
+  EXPECT_EQ(r.out, "未対応の画像ファイルです(" + wide + ")\nbitcount=8 width=40 height=16\n");
+  EXPECT_EQ(r.status, 255);
+
+  const std::string deep = dir.File("deep.bmp");
+  testing_support::BmpOptions o;
+  o.bitCount = 24;
+  WriteBytes(deep, BuildBmp(Stripes(16, 32, 2), o));
+  r = Ovkconv({deep, out});
+  EXPECT_EQ(r.out, "未対応の画像ファイルです(" + deep + ")\nbitcount=24 width=16 height=32\n");
+  EXPECT_EQ(r.status, 255);
+
+  // A truncated file gets the same two lines, with its header's values.
+  const std::string cut = dir.File("cut.bmp");
+  Bytes bytes = BuildBmp(Stripes(16, 32, 2));
+  bytes.resize(bytes.size() - 100);
+  WriteBytes(cut, bytes);
+  r = Ovkconv({"-v4", cut, out});
+  EXPECT_EQ(r.out, "未対応の画像ファイルです(" + cut + ")\nbitcount=8 width=16 height=32\n");
+  EXPECT_EQ(r.status, 255);
+
+  // A PNG that 8-bit import turns into a 4-bit image.
+  const std::string four = testing_support::DataPath("pngsuite/basn3p04.png");
+  r = Ovkconv({four, out});
+  EXPECT_EQ(r.out, "未対応の画像ファイルです(" + four + ")\nbitcount=4 width=32 height=32\n");
+  EXPECT_EQ(r.status, 255);
+
+  // The input exists but cannot be read: a directory.
+  const std::string folder = dir.File("folder.bmp");
+  std::filesystem::create_directory(folder);
+  r = Ovkconv({folder, out});
+  EXPECT_EQ(r.out, "ファイルのオープンに失敗(" + folder + ")\n");
+  EXPECT_EQ(r.status, 255);
+
+  EXPECT_FALSE(FileExists(out));
+}
+
+TEST(ConvertToOvkCli, LibpngErrorFailsWithNoMessageOfOurOwn) {
+  ScratchDir dir;
+  const std::string in = dir.File("broken.png");
+  Bytes bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+  WriteBytes(in, bytes);
+  const std::string out = dir.File("broken.ovk");
+  ProcessResult r = Ovkconv({in, out});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err.rfind("libpng error: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.err.back(), '\n');
+  EXPECT_EQ(r.status, 255);
+  EXPECT_FALSE(FileExists(out));
+}
+
+TEST(ConvertToOvkCli, OutputThatCannotBeOpenedIsNamed) {
+  ScratchDir dir;
+  const std::string in = dir.File("p.bmp");
+  WriteBytes(in, BuildBmp(Stripes(16, 16, 2)));
+  const std::string out = dir.File("missing/p.ovk");
+  ProcessResult r = Ovkconv({in, out});
+  EXPECT_EQ(r.out, Converting(in, out) + "ファイルのオープンに失敗(" + out + ")\n");
+  EXPECT_EQ(r.status, 255);
+}
+
+TEST(ConvertToOvkCli, TileOverflowRetriesThenGivesUpLeavingTheOldFile) {
+  ScratchDir dir;
+  const std::string in = dir.File("noise.bmp");
+  WriteBytes(in, BuildBmp(Noise(1, 256, 128)));
+  const std::string out = dir.File("noise.ovk");
+  const Bytes old = {'o', 'l', 'd'};
+  WriteBytes(out, old);
+  const std::string overflow = "インデックスがオーバーしました。\n";
+  const std::string retry = "パラメータを変更して再試行します。\n";
+  ProcessResult r = Ovkconv({in, out});
+  EXPECT_EQ(r.out, Converting(in, out) + overflow + retry + overflow + retry + overflow + in +
+                       "はこの形式では変換できません。\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(ReadBytes(out), old);
+  std::filesystem::remove(out);
+  r = Ovkconv({"-v60", in, out});
+  EXPECT_EQ(r.status, 255);
+  EXPECT_FALSE(FileExists(out)) << "a give-up leaves no file behind";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "no temporary file is left either";
+
+  // 48 x 128 succeeds at the second attempt.
+  const std::string narrow = dir.File("narrow.bmp");
+  Picture p = Noise(2, 48, 128);
+  WriteBytes(narrow, BuildBmp(p));
+  r = Ovkconv({"-v60", narrow, out});
+  EXPECT_EQ(r.out, Converting(narrow, out) + overflow + retry + "done.\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(ReadBytes(out), testing_support::Expected1006(p, 4, 5, false));
+}
+
+TEST(ConvertToOvkCli, FailedWriteIsReportedAndLeavesNothing) {
+  ScratchDir dir;
+  const std::string in = dir.File("p.bmp");
+  WriteBytes(in, BuildBmp(Stripes(64, 64, 2)));
+  const std::string out = dir.File("p.ovk");
+  // A file size limit of one block: the 4 KiB raw file cannot be written.
+  // SIGXFSZ is ignored so that the write fails instead of killing.
+  ProcessResult r = RunProcess(
+      "/bin/sh",
+      {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" -v0 \"$1\" \"$2\"", OVKCONV_PATH, in, out});
+  EXPECT_EQ(r.out, Converting(in, out) + "ファイルの書き込みに失敗(" + out + ")\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_FALSE(FileExists(out));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define OVK_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OVK_UNDER_ASAN 1
+#endif
+#endif
+
+// Runs the executable under a virtual memory limit of `kib` KiB.
+ProcessResult OvkconvLimited(std::uint64_t kib, const std::vector<std::string>& args) {
+  std::vector<std::string> sh = {"-c", "ulimit -v " + std::to_string(kib) + "; exec \"$0\" \"$@\"",
+                                 OVKCONV_PATH};
+  sh.insert(sh.end(), args.begin(), args.end());
+  return RunProcess("/bin/sh", sh);
+}
+
+TEST(ConvertToOvkCli, AllocationFailureAfterLoadingIsReported) {
+#ifdef OVK_UNDER_ASAN
+  GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
+#else
+  ScratchDir dir;
+  // The smallest limit under which a tiny conversion runs: the program's own
+  // needs, found by bisection.
+  const std::string tiny = dir.File("tiny.bmp");
+  WriteBytes(tiny, BuildBmp(Stripes(16, 16, 2)));
+  std::uint64_t low = 1024, high = 1024 * 1024;  // KiB
+  ASSERT_EQ(OvkconvLimited(high, {"-v60", tiny, dir.File("tiny.ovk")}).status, 0);
+  while (high - low > 256) {
+    const std::uint64_t mid = (low + high) / 2;
+    (OvkconvLimited(mid, {"-v60", tiny, dir.File("tiny.ovk")}).status == 0 ? high : low) = mid;
+  }
+  // A 4096 x 4096 picture: the 16 MiB input loads within 28 MiB more, the
+  // 1006 work buffer of 2 * (pixels + 1040) bytes does not.
+  const std::string big = dir.File("big.bmp");
+  WriteBytes(big, BuildBmp(Stripes(4096, 4096, 2)));
+  const std::string out = dir.File("big.ovk");
+  ProcessResult r = OvkconvLimited(high + 28 * 1024, {"-v60", big, out});
+  EXPECT_EQ(r.out, Converting(big, out) + "メモリ確保に失敗(33556512bytes)\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_FALSE(FileExists(out));
+  // With room to spare the same conversion succeeds.
+  r = OvkconvLimited(high + 96 * 1024, {"-v60", big, out});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(FileExists(out));
+#endif
+}
+
+}  // namespace

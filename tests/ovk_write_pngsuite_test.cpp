@@ -1,0 +1,118 @@
+// The PNG suite as input to the writing side: each file converts (8-bit
+// palette, sides multiples of 16) or is refused with the bit count its PNG
+// header implies; the damaged files fail cleanly.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/ovk_expect.h"
+#include "support/run_process.h"
+#include "support/test_files.h"
+
+namespace {
+
+using testing_support::Bytes;
+using testing_support::Le32;
+using testing_support::Picture;
+using testing_support::ReadBytes;
+using testing_support::WriteInMemory;
+using testing_support::WriteRun;
+
+std::vector<std::string> SuiteFiles() {
+  std::vector<std::string> names;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(testing_support::DataPath("pngsuite"))) {
+    if (entry.path().extension() == ".png") names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What the PNG header says, read directly from the IHDR chunk.
+struct Header {
+  std::int32_t width, height;
+  int depth, colourType;
+};
+Header ReadIhdr(const Bytes& png) {
+  auto be32 = [&png](std::size_t at) {
+    return static_cast<std::int32_t>((png.at(at) << 24) | (png.at(at + 1) << 16) |
+                                     (png.at(at + 2) << 8) | png.at(at + 3));
+  };
+  return {be32(16), be32(20), png.at(24), png.at(25)};
+}
+
+// The bit count that import gives each kind of PNG.
+int ImportedBitCount(const Header& h) {
+  switch (h.colourType) {
+    case 3:
+      return h.depth;
+    case 2:
+      return 24;
+    case 6:
+      return 32;
+    default:
+      return 0;  // grey: no pixels at all
+  }
+}
+
+TEST(PngSuiteToOvk, EveryFileConvertsOrIsRefusedWithItsBitCount) {
+  int converted = 0;
+  int refused = 0;
+  for (const std::string& name : SuiteFiles()) {
+    if (name[0] == 'x') continue;
+    SCOPED_TRACE(name);
+    const Bytes png = ReadBytes(testing_support::DataPath("pngsuite/" + name));
+    const Header h = ReadIhdr(png);
+    const bool convertible =
+        h.colourType == 3 && h.depth == 8 && h.width % 16 == 0 && h.height % 16 == 0;
+    WriteRun first = WriteInMemory(png, 1000);
+    if (!convertible) {
+      EXPECT_EQ(first.source, SourceStatus::kUnsupported);
+      EXPECT_EQ(first.bitCount, ImportedBitCount(h));
+      EXPECT_EQ(first.width, h.width);
+      EXPECT_EQ(first.height, h.height);
+      ++refused;
+      continue;
+    }
+    ASSERT_EQ(first.source, SourceStatus::kOk);
+    const Picture expected = testing_support::PictureFromPng(png);
+    for (int version : {1000, 1002, 1004, 1006, 60}) {
+      SCOPED_TRACE(version);
+      WriteRun run = WriteInMemory(png, version);
+      ASSERT_EQ(run.encode, EncodeStatus::kOk);
+      std::optional<Picture> back =
+          testing_support::ReadBackStructurally(run.bytes, expected.palette.size() / 4);
+      ASSERT_TRUE(back);
+      EXPECT_EQ(back->indices, expected.indices);
+      EXPECT_EQ(back->palette, expected.palette);
+    }
+    ++converted;
+  }
+  // The suite's 8-bit palette files are all 32 x 32.
+  EXPECT_GE(converted, 10);
+  EXPECT_GE(refused, 100);
+}
+
+TEST(PngSuiteToOvk, DamagedFilesFailCleanlyThroughTheProgram) {
+  testing_support::ScratchDir dir;
+  int damaged = 0;
+  for (const std::string& name : SuiteFiles()) {
+    if (name[0] != 'x') continue;
+    SCOPED_TRACE(name);
+    const std::string path = testing_support::DataPath("pngsuite/" + name);
+    WriteRun run = WriteInMemory(ReadBytes(path), 1006);
+    EXPECT_NE(run.source, SourceStatus::kOk);
+    const std::string out = dir.File(name + ".ovk");
+    testing_support::ProcessResult r = testing_support::RunProcess(OVKCONV_PATH, {path, out});
+    EXPECT_EQ(r.status, 255) << r.out << r.err;
+    EXPECT_FALSE(testing_support::FileExists(out));
+    // Either libpng explains on standard error, or we do on standard output.
+    EXPECT_NE(r.out.empty(), r.err.empty()) << r.out << r.err;
+    ++damaged;
+  }
+  EXPECT_GE(damaged, 14);
+}
+
+}  // namespace

@@ -1,0 +1,455 @@
+// The writing side in memory: every version's bytes, the 1004 reordering,
+// the 1006 tile size and its retries, and which inputs are taken or refused.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "ovk/decode_ovk.h"
+#include "ovk/rows_to_blocks.h"
+#include "pack/pack.h"
+#include "support/bmp_builder.h"
+#include "support/ovk_expect.h"
+
+namespace {
+
+using testing_support::BmpOptions;
+using testing_support::BuildBmp;
+using testing_support::Bytes;
+using testing_support::Le16;
+using testing_support::Le32;
+using testing_support::Picture;
+using testing_support::RandomPicture;
+using testing_support::WriteInMemory;
+using testing_support::WriteRun;
+
+// A picture of one index everywhere, with `entries` palette entries whose
+// bytes are 1, 2, 3, ... (so that a swap or a shift shows).
+Picture Flat(std::int32_t width, std::int32_t height, std::uint8_t index, int entries) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.indices.assign(static_cast<std::size_t>(width) * height, index);
+  p.palette.resize(static_cast<std::size_t>(entries) * 4);
+  for (std::size_t i = 0; i < p.palette.size(); ++i)
+    p.palette[i] = static_cast<std::uint8_t>(i + 1);
+  return p;
+}
+
+// Every pixel different from its neighbours: x + 16y over a 256-entry palette.
+Picture Gradient(std::int32_t width, std::int32_t height) {
+  Picture p = Flat(width, height, 0, 256);
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      p.indices[y * width + x] = static_cast<std::uint8_t>(x + 16 * y);
+    }
+  }
+  return p;
+}
+
+class WriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetBlockSize(kDefaultBlockSize); }
+  void TearDown() override { SetBlockSize(kDefaultBlockSize); }
+};
+
+// --- RowsToBlocks ---------------------------------------------------------
+
+// Rows stored bottom-up, each byte naming its picture position: row y from
+// the top (stored at height - 1 - y), column x -> (y * 7 + x) & 0xFF.
+Bytes StoredRows(std::int32_t height, std::int32_t stride) {
+  Bytes rows(static_cast<std::size_t>(height) * stride);
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < stride; ++x) {
+      rows[(height - 1 - y) * stride + x] = static_cast<std::uint8_t>(y * 7 + x);
+    }
+  }
+  return rows;
+}
+
+TEST(RowsToBlocks, FullBandsFollowThePixelMapping) {
+  const std::int32_t height = 16, stride = 48;
+  Bytes rows = StoredRows(height, stride);
+  Bytes dest(ovk::BlockOrderBytes(height, stride), 0xEE);
+  ASSERT_EQ(dest.size(), static_cast<std::size_t>(height * stride));
+  ASSERT_TRUE(RowsToBlocks(rows, dest, height, stride));
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < stride; ++x) {
+      const std::size_t at = (y / 8) * 8 * stride + (x / 16) * 128 + (y % 8) * 16 + x % 16;
+      ASSERT_EQ(dest[at], static_cast<std::uint8_t>(y * 7 + x)) << x << "," << y;
+    }
+  }
+}
+
+TEST(RowsToBlocks, PartialBandAndUnstoredColumnsKeepTheDestination) {
+  // 32 x 20: the third band carries 4 rows; its other 4 block rows are skipped.
+  {
+    const std::int32_t height = 20, stride = 32;
+    Bytes rows = StoredRows(height, stride);
+    Bytes dest(2 * 8 * 32 + 2 * 128, 0xEE);
+    ASSERT_TRUE(RowsToBlocks(rows, dest, height, stride));
+    EXPECT_EQ(dest[2 * 8 * 32 + 3 * 16 + 5], static_cast<std::uint8_t>(19 * 7 + 5));
+    EXPECT_EQ(dest[2 * 8 * 32 + 4 * 16], 0xEE);  // row 20 does not exist
+    EXPECT_EQ(dest[2 * 8 * 32 + 128 + 3 * 16 + 15], static_cast<std::uint8_t>(19 * 7 + 31));
+    EXPECT_EQ(dest.back(), 0xEE);
+  }
+  // Stride 40: two blocks per band; columns 32..39 are not stored and the
+  // last 64 bytes of each band's area stay untouched.
+  {
+    const std::int32_t height = 8, stride = 40;
+    Bytes rows = StoredRows(height, stride);
+    Bytes dest(ovk::BlockOrderBytes(height, stride), 0xEE);
+    ASSERT_TRUE(RowsToBlocks(rows, dest, height, stride));
+    EXPECT_EQ(dest[128 + 7 * 16 + 15], static_cast<std::uint8_t>(7 * 7 + 31));
+    for (std::size_t i = 256; i < 320; ++i) EXPECT_EQ(dest[i], 0xEE) << i;
+  }
+}
+
+TEST(RowsToBlocks, RefusesShortBuffersAndNegativeSizes) {
+  Bytes rows(32 * 20, 1);
+  Bytes shortDest(ovk::BlockOrderBytes(20, 32) - 1, 0xEE);
+  EXPECT_FALSE(RowsToBlocks(rows, shortDest, 20, 32));
+  EXPECT_TRUE(std::all_of(shortDest.begin(), shortDest.end(), [](auto b) { return b == 0xEE; }));
+  Bytes dest(ovk::BlockOrderBytes(20, 32));
+  EXPECT_FALSE(RowsToBlocks(std::span(rows).first(rows.size() - 1), dest, 20, 32));
+  EXPECT_FALSE(RowsToBlocks(rows, dest, -8, 32));
+  EXPECT_FALSE(RowsToBlocks(rows, dest, 8, -16));
+  EXPECT_TRUE(RowsToBlocks(rows, dest, 0, 32));  // no bands: nothing to do
+}
+
+// --- Each version, byte for byte -----------------------------------------
+
+TEST_F(WriterTest, Version1000FullPalette) {
+  Picture p = Gradient(16, 16);
+  WriteRun run = WriteInMemory(BuildBmp(p), 1000);
+  ASSERT_EQ(run.source, SourceStatus::kOk);
+  ASSERT_EQ(run.encode, EncodeStatus::kOk);
+  ASSERT_EQ(run.bytes.size(), 1292u);
+  EXPECT_EQ(run.bytes, testing_support::Expected1000(p));
+  // The first pixel row is the BMP's last stored row.
+  Bytes bmp = BuildBmp(p);
+  const std::size_t lastStoredRow = 54 + 1024 + 15 * 16;
+  EXPECT_EQ(Bytes(run.bytes.begin() + 1036, run.bytes.begin() + 1052),
+            Bytes(bmp.begin() + lastStoredRow, bmp.begin() + lastStoredRow + 16));
+  // Entries turn from B, G, R, A to R, G, B, A.
+  EXPECT_EQ(Bytes(run.bytes.begin() + 12, run.bytes.begin() + 16), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.begin() + 58), (Bytes{3, 2, 1, 4}));
+}
+
+TEST_F(WriterTest, Version1000ShortPaletteIsPaddedWithZeros) {
+  Picture p = Flat(16, 16, 9, 16);
+  for (std::int32_t i = 0; i < 16; ++i) p.indices[i * 17] = static_cast<std::uint8_t>(i);
+  for (std::int64_t field : {std::int64_t{16}, std::int64_t{-1}}) {
+    BmpOptions o;
+    o.colorCountField = field;
+    WriteRun run = WriteInMemory(BuildBmp(p, o), 1000);
+    ASSERT_EQ(run.encode, EncodeStatus::kOk);
+    ASSERT_EQ(run.bytes.size(), 1292u);
+    EXPECT_EQ(run.bytes, testing_support::Expected1000(p));
+    EXPECT_TRUE(std::all_of(run.bytes.begin() + 12 + 64, run.bytes.begin() + 1036,
+                            [](auto b) { return b == 0; }));
+  }
+}
+
+TEST_F(WriterTest, Version1006RawSixteenBySixteenIsExactly1056Bytes) {
+  Picture p = Flat(16, 16, 5, 256);
+  std::fill(p.palette.begin(), p.palette.end(), 0);
+  WriteRun run = WriteInMemory(BuildBmp(p), 60);
+  ASSERT_EQ(run.encode, EncodeStatus::kOk);
+  Bytes expected = {0xEE, 0x03, 0, 0, 0x18, 0x04, 0,  0, 'C', 'C', 'P', 'I',
+                    7,    0,    0, 1, 4,    4,    16, 0, 16,  0,   2,   0};
+  expected.resize(24 + 1024, 0);
+  for (std::uint8_t b : {0x01, 0x05, 0x05, 0x05, 0x05, 0x00, 0xFF, 0x3F}) expected.push_back(b);
+  EXPECT_EQ(run.bytes, expected);
+}
+
+TEST_F(WriterTest, PackedVersionsMatchTheirLayout) {
+  std::mt19937 rng(7);
+  for (int entries : {1, 2, 17, 256}) {
+    Picture p = RandomPicture(rng, 64, 48, entries, 20);
+    Bytes bmp = BuildBmp(p);
+    SCOPED_TRACE(entries);
+    WriteRun v2 = WriteInMemory(bmp, 1002);
+    ASSERT_EQ(v2.encode, EncodeStatus::kOk);
+    EXPECT_EQ(v2.bytes, testing_support::Expected1002(p));
+    WriteRun v4 = WriteInMemory(bmp, 1004);
+    ASSERT_EQ(v4.encode, EncodeStatus::kOk);
+    EXPECT_EQ(v4.bytes, testing_support::Expected1004(p));
+    EXPECT_EQ(Le32(v4.bytes, 12), static_cast<std::uint32_t>(entries));
+    // 64 x 48 starts at 64 x 16 tiles: the width gives 2^6, the height 2^4.
+    WriteRun v6 = WriteInMemory(bmp, 1006);
+    ASSERT_EQ(v6.encode, EncodeStatus::kOk);
+    EXPECT_EQ(v6.bytes, testing_support::Expected1006(p, 6, 4, true));
+    WriteRun raw = WriteInMemory(bmp, 60);
+    ASSERT_EQ(raw.encode, EncodeStatus::kOk);
+    EXPECT_EQ(raw.bytes, testing_support::Expected1006(p, 6, 4, false));
+    // The packed stream unpacks to what the raw file holds.
+    std::size_t pos = 24;
+    std::optional<Bytes> stream = testing_support::ReadPackedSection(v6.bytes, &pos);
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(*stream, Bytes(raw.bytes.begin() + 24, raw.bytes.end()));
+    EXPECT_EQ(Le32(v6.bytes, 28), Le32(v6.bytes, 4) - 16) << "unpackedSize = streamSize - 16";
+  }
+}
+
+TEST_F(WriterTest, BlockSizeSetsTheBlocksOfEachSection) {
+  Picture p = Gradient(256, 128);  // a 32768-byte index plane
+  Bytes bmp = BuildBmp(p);
+  SetBlockSize(16384);
+  WriteRun small = WriteInMemory(bmp, 1002);
+  SetBlockSize(kDefaultBlockSize);
+  WriteRun large = WriteInMemory(bmp, 1002);
+  ASSERT_EQ(small.encode, EncodeStatus::kOk);
+  ASSERT_EQ(large.encode, EncodeStatus::kOk);
+  const std::size_t pixelSection = 12 + 4 + Le32(small.bytes, 12);
+  EXPECT_EQ(Le32(small.bytes, pixelSection + 8), 2u);
+  EXPECT_EQ(Le32(large.bytes, 12 + 4 + Le32(large.bytes, 12) + 8), 1u);
+  std::size_t pos = 12;
+  ASSERT_TRUE(testing_support::ReadPackedSection(small.bytes, &pos));
+  std::optional<Bytes> plane = testing_support::ReadPackedSection(small.bytes, &pos);
+  ASSERT_TRUE(plane);
+  EXPECT_EQ(*plane, p.indices);
+}
+
+TEST_F(WriterTest, IgnoreAlphaMakesEveryEntryOpaque) {
+  Picture p = Flat(32, 16, 3, 40);
+  for (std::size_t e = 0; e < 40; ++e) p.palette[4 * e + 3] = static_cast<std::uint8_t>(e);
+  Bytes bmp = BuildBmp(p);
+  for (int version : {1000, 1002, 1004, 1006, 60}) {
+    SCOPED_TRACE(version);
+    WriteRun kept = WriteInMemory(bmp, version, false);
+    WriteRun opaque = WriteInMemory(bmp, version, true);
+    std::optional<Picture> a = testing_support::ReadBackStructurally(kept.bytes, 40);
+    std::optional<Picture> b = testing_support::ReadBackStructurally(opaque.bytes, 40);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->palette, p.palette);
+    for (std::size_t e = 0; e < 40; ++e) {
+      EXPECT_EQ(b->palette[4 * e + 3], 255);
+      EXPECT_EQ(Bytes(b->palette.begin() + 4 * e, b->palette.begin() + 4 * e + 3),
+                Bytes(p.palette.begin() + 4 * e, p.palette.begin() + 4 * e + 3));
+    }
+  }
+}
+
+TEST_F(WriterTest, TopDownBmpWritesTheSameFileAsItsBottomUpTwin) {
+  std::mt19937 rng(11);
+  Picture p = RandomPicture(rng, 48, 32, 30, 40);
+  BmpOptions topDown;
+  topDown.topDown = true;
+  for (int version : {1000, 1002, 1004, 1006, 60}) {
+    SCOPED_TRACE(version);
+    WriteRun a = WriteInMemory(BuildBmp(p), version);
+    WriteRun b = WriteInMemory(BuildBmp(p, topDown), version);
+    ASSERT_EQ(b.source, SourceStatus::kOk);
+    ASSERT_EQ(b.encode, EncodeStatus::kOk);
+    EXPECT_EQ(a.bytes, b.bytes);
+  }
+}
+
+TEST_F(WriterTest, PixelsAreFoundThroughThePixelOffset) {
+  Picture p = Gradient(16, 32);
+  BmpOptions gap;
+  gap.gap = 37;
+  EXPECT_EQ(WriteInMemory(BuildBmp(p, gap), 1000).bytes, testing_support::Expected1000(p));
+}
+
+// --- Version 1006 tile sizes and retries ---------------------------------
+
+TEST_F(WriterTest, TileSizeFollowsTheTrailingZeroBitsOfEachSide) {
+  struct Case {
+    std::int32_t width, height;
+    int wlog, hlog;
+  };
+  for (const Case& c : {Case{256, 128, 7, 6}, Case{48, 32, 4, 5}, Case{16, 16, 4, 4},
+                        Case{384, 192, 7, 6}, Case{96, 80, 5, 4}}) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    // Two colours make at most 16 different quads: every tile fits at once.
+    std::mt19937 rng(c.width);
+    Picture p = RandomPicture(rng, c.width, c.height, 2, 30);
+    WriteRun run = WriteInMemory(BuildBmp(p), 60);
+    ASSERT_EQ(run.encode, EncodeStatus::kOk);
+    EXPECT_EQ(run.report.tileOverflows, 0);
+    EXPECT_EQ(run.bytes[16], c.wlog);
+    EXPECT_EQ(run.bytes[17], c.hlog);
+    EXPECT_EQ(run.bytes, testing_support::Expected1006(p, c.wlog, c.hlog, false));
+  }
+}
+
+Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height) {
+  std::mt19937 rng(seed);
+  return RandomPicture(rng, width, height, 256, 100);
+}
+
+TEST_F(WriterTest, NoiseOverflowsEveryTileSizeAndGivesUp) {
+  WriteRun run = WriteInMemory(BuildBmp(Noise(1, 256, 128)), 1006);
+  EXPECT_EQ(run.encode, EncodeStatus::kTileOverflow);
+  EXPECT_EQ(run.report.tileOverflows, 3);  // (7, 6), (6, 5), (5, 5)
+  EXPECT_EQ(run.report.tileWidthLog2, 5);
+  EXPECT_EQ(run.report.tileHeightLog2, 5);
+  EXPECT_TRUE(run.bytes.empty()) << "nothing is written before the last tile";
+}
+
+TEST_F(WriterTest, NarrowNoiseSucceedsOnTheSecondAttempt) {
+  Picture p = Noise(2, 48, 128);
+  WriteRun run = WriteInMemory(BuildBmp(p), 60);
+  ASSERT_EQ(run.encode, EncodeStatus::kOk);
+  EXPECT_EQ(run.report.tileOverflows, 1);
+  EXPECT_EQ(run.bytes[16], 4);
+  EXPECT_EQ(run.bytes[17], 5);
+  EXPECT_EQ(run.bytes, testing_support::Expected1006(p, 4, 5, false));
+  // A 16 x 16 noise tile has 64 quads and always fits.
+  WriteRun small = WriteInMemory(BuildBmp(Noise(3, 16, 16)), 60);
+  EXPECT_EQ(small.encode, EncodeStatus::kOk);
+  EXPECT_EQ(small.report.tileOverflows, 0);
+}
+
+TEST_F(WriterTest, SinkFailureStopsTheWriting) {
+  Bytes bmp = BuildBmp(Gradient(32, 32));
+  for (int version : {1000, 1002, 1004, 1006, 60}) {
+    Cbuffer input;
+    ASSERT_NE(input.Alloc(static_cast<std::int32_t>(bmp.size())), nullptr);
+    std::copy(bmp.begin(), bmp.end(), input.data());
+    OvkTarget target;
+    ASSERT_TRUE(TargetForVersion(version, &target));
+    SourceImage image;
+    ASSERT_EQ(PrepareSource(input, target, &image), SourceStatus::kOk);
+    int calls = 0;
+    EncodeReport report;
+    EXPECT_EQ(EncodeOvk(
+                  image, target, false,
+                  [&calls](std::span<const std::uint8_t>) {
+                    ++calls;
+                    return false;
+                  },
+                  &report),
+              EncodeStatus::kSinkFailed)
+        << version;
+    EXPECT_EQ(calls, 1) << "no piece is offered after a refusal; version " << version;
+  }
+}
+
+// --- Which inputs are taken ------------------------------------------------
+
+TEST(WriterVersions, OnlyTheWritableVersionsAreTargets) {
+  OvkTarget t;
+  ASSERT_TRUE(TargetForVersion(60, &t));
+  EXPECT_EQ(t.version, 1006u);
+  EXPECT_FALSE(t.packed);
+  ASSERT_TRUE(TargetForVersion(1006, &t));
+  EXPECT_TRUE(t.packed);
+  for (int v : {1000, 1002, 1004}) {
+    ASSERT_TRUE(TargetForVersion(v, &t));
+    EXPECT_EQ(t.version, static_cast<std::uint32_t>(v));
+  }
+  for (int v : {1001, 1003, 1005, 1007, 0, 6, 61, -1006, 2006}) {
+    EXPECT_FALSE(TargetForVersion(v, &t)) << v;
+  }
+}
+
+struct Refusal {
+  const char* what;
+  Bytes bytes;
+  int version;
+  SourceStatus status;
+  std::int32_t bitCount, width, height;  // as reported, for kUnsupported
+};
+
+void CheckRefusals(const std::vector<Refusal>& cases) {
+  for (const Refusal& r : cases) {
+    SCOPED_TRACE(r.what);
+    WriteRun run = WriteInMemory(r.bytes, r.version);
+    EXPECT_EQ(run.source, r.status);
+    if (r.status == SourceStatus::kUnsupported) {
+      EXPECT_EQ(run.bitCount, r.bitCount);
+      EXPECT_EQ(run.width, r.width);
+      EXPECT_EQ(run.height, r.height);
+    }
+    EXPECT_TRUE(run.bytes.empty());
+  }
+}
+
+Bytes WithField32(Bytes b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  return b;
+}
+
+TEST(WriterInputs, RefusedAsTheHeadersDescribeThem) {
+  Picture p = Gradient(32, 16);
+  const Bytes good = BuildBmp(p);
+  BmpOptions o24;
+  o24.bitCount = 24;
+  BmpOptions rle;
+  rle.compression = 1;
+  BmpOptions many;
+  many.colorCountField = 257;
+  Picture wide = Gradient(40, 16);
+  Picture tall = Gradient(16, 24);
+  CheckRefusals({
+      {"24 bits", BuildBmp(p, o24), 1006, SourceStatus::kUnsupported, 24, 32, 16},
+      {"12-byte header", WithField32(good, 14, 12), 1006, SourceStatus::kUnsupported, 8, 32, 16},
+      {"width 40", BuildBmp(wide), 1006, SourceStatus::kUnsupported, 8, 40, 16},
+      {"height 24", BuildBmp(tall), 1000, SourceStatus::kUnsupported, 8, 16, 24},
+      {"run-length coded", BuildBmp(p, rle), 1000, SourceStatus::kUnsupported, 8, 32, 16},
+      {"257 colours", BuildBmp(p, many), 1000, SourceStatus::kUnsupported, 8, 32, 16},
+      {"width 0", WithField32(good, 18, 0), 1000, SourceStatus::kUnsupported, 8, 0, 16},
+      {"width -32", WithField32(good, 18, static_cast<std::uint32_t>(-32)), 1000,
+       SourceStatus::kUnsupported, 8, -32, 16},
+      {"height 0", WithField32(good, 22, 0), 1000, SourceStatus::kUnsupported, 8, 32, 0},
+      {"height INT_MIN", WithField32(good, 22, 0x80000000u), 1000, SourceStatus::kUnsupported, 8,
+       32, INT32_MIN},
+  });
+}
+
+TEST(WriterInputs, TruncatedFilesAreRefusedWithoutReadingPastThem) {
+  Picture p = Gradient(32, 16);
+  const Bytes good = BuildBmp(p);
+  ASSERT_EQ(WriteInMemory(good, 1000).source, SourceStatus::kOk);
+  const Bytes oneShort(good.begin(), good.end() - 1);
+  const Bytes headersOnly(good.begin(), good.begin() + 54);
+  const Bytes halfHeader(good.begin(), good.begin() + 30);  // bit count at 28 is present
+  CheckRefusals({
+      {"last pixel missing", oneShort, 1000, SourceStatus::kUnsupported, 8, 32, 16},
+      {"palette missing", headersOnly, 1002, SourceStatus::kUnsupported, 8, 32, 16},
+      {"half a header", halfHeader, 1004, SourceStatus::kUnsupported, 8, 32, 16},
+      {"just BM", Bytes{'B', 'M'}, 1006, SourceStatus::kUnsupported, 0, 0, 0},
+      {"pixel offset past the end", WithField32(good, 10, 0xFFFFFFF0u), 1000,
+       SourceStatus::kUnsupported, 8, 32, 16},
+      {"pixel offset leaves too few rows", WithField32(good, 10, 54 + 1024 + 1), 1000,
+       SourceStatus::kUnsupported, 8, 32, 16},
+  });
+  // The same bytes with a 16-entry colour count need only 64 palette bytes.
+  Bytes small = WithField32(good, 46, 16);
+  EXPECT_EQ(WriteInMemory(small, 1000).source, SourceStatus::kOk);
+}
+
+TEST(WriterInputs, ContentNotNameDecidesAndOthersAreNotImages) {
+  CheckRefusals({
+      {"empty", Bytes{}, 1006, SourceStatus::kNotImage, 0, 0, 0},
+      {"one B", Bytes{'B'}, 1006, SourceStatus::kNotImage, 0, 0, 0},
+      {"text", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, 1006, SourceStatus::kNotImage, 0, 0, 0},
+      {"seven signature bytes", Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A}, 1006,
+       SourceStatus::kNotImage, 0, 0, 0},
+      {"signature then nothing", Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, 1006,
+       SourceStatus::kPngFailed, 0, 0, 0},
+  });
+}
+
+TEST(WriterInputs, Version1006RefusesSidesOf32768) {
+  // 32768 x 16: accepted by the versions with 32-bit sizes only.
+  Picture wide = Flat(32768, 16, 1, 2);
+  Bytes bmp = BuildBmp(wide);
+  EXPECT_EQ(WriteInMemory(bmp, 1000).source, SourceStatus::kOk);
+  WriteRun refused = WriteInMemory(bmp, 1006);
+  EXPECT_EQ(refused.source, SourceStatus::kUnsupported);
+  EXPECT_EQ(refused.width, 32768);
+  EXPECT_EQ(WriteInMemory(bmp, 60).source, SourceStatus::kUnsupported);
+  Picture tall = Flat(16, 32768, 1, 2);
+  EXPECT_EQ(WriteInMemory(BuildBmp(tall), 60).source, SourceStatus::kUnsupported);
+  // 32752 is the largest multiple of 16 that fits.
+  Picture largest = Flat(32752, 16, 1, 2);
+  WriteRun ok = WriteInMemory(BuildBmp(largest), 60);
+  ASSERT_EQ(ok.encode, EncodeStatus::kOk);
+  EXPECT_EQ(Le16(ok.bytes, 18), 32752);
+  EXPECT_EQ(ok.bytes[16], 4);  // 32752 = 16 * 2047
+}
+
+}  // namespace

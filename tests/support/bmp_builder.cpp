@@ -1,0 +1,81 @@
+#include "support/bmp_builder.h"
+
+namespace testing_support {
+
+namespace {
+
+void Put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
+  out[at] = static_cast<std::uint8_t>(v);
+  out[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void Put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
+  Put16(out, at, v & 0xFFFF);
+  Put16(out, at + 2, v >> 16);
+}
+
+}  // namespace
+
+Picture RandomPicture(std::mt19937& rng, std::int32_t width, std::int32_t height, int entries,
+                      int noisePercent) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.palette.resize(static_cast<std::size_t>(entries) * 4);
+  for (auto& b : p.palette) b = static_cast<std::uint8_t>(rng());
+  p.indices.resize(static_cast<std::size_t>(width) * height);
+  std::uniform_int_distribution<int> colour(0, entries - 1);
+  std::uniform_int_distribution<int> percent(0, 99);
+  std::uint8_t current = static_cast<std::uint8_t>(colour(rng));
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      std::size_t i = static_cast<std::size_t>(y) * width + x;
+      if (percent(rng) < noisePercent) {
+        p.indices[i] = static_cast<std::uint8_t>(colour(rng));
+      } else if (y > 0 && percent(rng) < 50) {
+        p.indices[i] = p.indices[i - width];  // vertical runs as well as horizontal
+      } else {
+        p.indices[i] = current;
+      }
+      current = p.indices[i];
+    }
+  }
+  return p;
+}
+
+std::vector<std::uint8_t> BuildBmp(const Picture& picture, const BmpOptions& options) {
+  const std::size_t entries = picture.palette.size() / 4;
+  const std::size_t stride = (static_cast<std::size_t>(picture.width) * 8 + 31) / 32 * 4;
+  const std::size_t paletteOffset = 54;
+  const std::size_t pixelOffset = paletteOffset + 4 * entries + options.gap;
+  const std::size_t imageSize = stride * picture.height;
+  std::vector<std::uint8_t> out(pixelOffset + imageSize, 0);
+  out[0] = 'B';
+  out[1] = 'M';
+  Put32(out, 2, static_cast<std::uint32_t>(out.size()));
+  Put32(out, 10, static_cast<std::uint32_t>(pixelOffset));
+  Put32(out, 14, 40);
+  Put32(out, 18, static_cast<std::uint32_t>(picture.width));
+  Put32(out, 22, static_cast<std::uint32_t>(options.topDown ? -picture.height : picture.height));
+  Put16(out, 26, 1);
+  Put16(out, 28, options.bitCount);
+  Put32(out, 30, options.compression);
+  Put32(out, 34, static_cast<std::uint32_t>(imageSize));
+  Put32(
+      out, 46,
+      static_cast<std::uint32_t>(options.colorCountField < 0 ? entries : options.colorCountField));
+  for (std::size_t e = 0; e < entries; ++e) {
+    out[paletteOffset + 4 * e + 0] = picture.palette[4 * e + 2];
+    out[paletteOffset + 4 * e + 1] = picture.palette[4 * e + 1];
+    out[paletteOffset + 4 * e + 2] = picture.palette[4 * e + 0];
+    out[paletteOffset + 4 * e + 3] = picture.palette[4 * e + 3];
+  }
+  for (std::int32_t y = 0; y < picture.height; ++y) {
+    const std::size_t stored = options.topDown ? y : picture.height - 1 - y;
+    for (std::int32_t x = 0; x < picture.width; ++x) {
+      out[pixelOffset + stored * stride + x] = picture.At(x, y);
+    }
+  }
+  return out;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,87 @@
+// A small ovk writer for tests: builds files of every version the reader
+// reads, including those the program never writes (1001, 1005, byte-coded
+// blocks), from pictures given as top-down index planes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// How a packed section's content is coded.
+enum class Packing {
+  kFlagLiterals,  // bit-flag blocks holding literals only, then the end code
+  kByteCoded,     // byte-coded blocks: literal strings and runs of 4 or more
+  kPacker,        // the program's own compressor (PackBlocks)
+};
+
+void AppendU16(Bytes& b, std::uint16_t v);
+void AppendU32(Bytes& b, std::uint32_t v);
+void Append(Bytes& b, const Bytes& more);
+
+// A packed section (12-byte header and packed data) whose content is
+// `content`; blocks hold at most `blockContent` bytes each (kPacker: the
+// packer's block size). unpackedSize is the content's length.
+Bytes PackedSection(const Bytes& content, Packing packing = Packing::kFlagLiterals,
+                    std::size_t blockContent = 4096);
+
+// A picture: `indices` is width * height palette indices, rows top-down,
+// without padding; `palette` is 4-byte entries red, green, blue, alpha.
+struct Picture {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  Bytes indices;
+  Bytes palette;
+  std::uint8_t At(int x, int y) const { return indices[static_cast<std::size_t>(y) * width + x]; }
+};
+
+// The index plane with its rows padded to the 8-bit row stride.
+Bytes PaddedPlane(const Picture& p);
+// The padded plane in 1004 block order (every band whole, the last one's
+// rows below the picture zero; columns past 16 * (stride / 16) dropped).
+Bytes BlockOrder(const Picture& p);
+
+Bytes SmallHeader(std::uint32_t version, std::int32_t width, std::int32_t height);
+Bytes LargeHeader(std::uint32_t version, std::int32_t width, std::int32_t height,
+                  std::uint32_t field12);
+
+// Version 1000: the palette padded to 1024 bytes, the padded plane.
+Bytes Ovk1000(const Picture& p);
+// Version 1001: 16-bit pixels (width * height, rows top-down), padded to the
+// 16-bit stride, in one packed section.
+Bytes Ovk1001(std::int32_t width, std::int32_t height, const std::vector<std::uint16_t>& pixels,
+              Packing packing = Packing::kFlagLiterals);
+// Versions 1002 and 1004: packed palette, packed plane (1004: block order).
+Bytes Ovk1002(const Picture& p, Packing packing = Packing::kFlagLiterals);
+Bytes Ovk1004(const Picture& p, Packing packing = Packing::kFlagLiterals);
+
+// Version 1005 from its parts: `palette` as the decoded entries (the writer
+// stores the differences) and the pixel section's content as it stands.
+Bytes Ovk1005Raw(std::int32_t width, std::int32_t height, const Bytes& palette,
+                 const Bytes& pixelContent, Packing packing = Packing::kFlagLiterals);
+// The pixel section content of a picture in block coding: blocks whose flag
+// in `emptyBlocks` (row-major, one per 16 x 8 block) is set get code 0; the
+// others a table of their colours (at least 2 entries, at most 16) and
+// mode-0 nibbles or mode-2 run lists.
+Bytes Blocks1005(const Picture& p, const std::vector<bool>& emptyBlocks, int mode);
+Bytes Ovk1005(const Picture& p, const std::vector<bool>& emptyBlocks, int mode,
+              Packing packing = Packing::kFlagLiterals);
+
+// Version 1006: a CCPI header, then the tile stream (the palette padded to
+// paletteCount entries, then the tiles encoded with EncodeTile), raw or in
+// one packed section. The tiles must divide the padded plane.
+struct CcpiOptions {
+  int tileWidthLog2 = 4;
+  int tileHeightLog2 = 4;
+  bool packed = false;
+  std::int16_t paletteCount = 256;
+  Packing packing = Packing::kFlagLiterals;
+};
+Bytes Ovk1006(const Picture& p, const CcpiOptions& options = {});
+// The CCPI header alone, for hand-made tile streams.
+Bytes CcpiHeader(std::uint32_t streamSize, std::int16_t paletteCount, int tileWidthLog2,
+                 int tileHeightLog2, std::int16_t width, std::int16_t height, std::uint8_t flags);
+
+}  // namespace testing_support
