@@ -186,6 +186,12 @@ TEST(ConvertToOvkCli, OutputThatCannotBeOpenedIsNamed) {
   ProcessResult r = Ovkconv({in, out});
   EXPECT_EQ(r.out, Converting(in, out) + "ファイルのオープンに失敗(" + out + ")\n");
   EXPECT_EQ(r.status, 255);
+
+  // A destination name no file system takes is refused before anything else.
+  const std::string tooLong = dir.File(std::string(300, 'a') + ".ovk");
+  r = Ovkconv({in, tooLong});
+  EXPECT_EQ(r.out, "ファイル名が長すぎます(" + tooLong + ")\n");
+  EXPECT_EQ(r.status, 255);
 }
 
 TEST(ConvertToOvkCli, TileOverflowRetriesThenGivesUpLeavingTheOldFile) {
@@ -248,7 +254,8 @@ TEST(ConvertToOvkCli, FailedWriteIsReportedAndLeavesNothing) {
 #endif
 
 // Runs the executable under a virtual memory limit of `kib` KiB.
-ProcessResult OvkconvLimited(std::uint64_t kib, const std::vector<std::string>& args) {
+[[maybe_unused]] ProcessResult OvkconvLimited(std::uint64_t kib,
+                                              const std::vector<std::string>& args) {
   std::vector<std::string> sh = {"-c", "ulimit -v " + std::to_string(kib) + "; exec \"$0\" \"$@\"",
                                  OVKCONV_PATH};
   sh.insert(sh.end(), args.begin(), args.end());
