@@ -4,7 +4,7 @@
 // of up to 4 KiB must also pack to exactly the bytes of the plain reference
 // packer.
 //
-// Input: byte 0 the block size (0-2: 0x4000, 0x4000 + 251 * byte 1, 0xFFFF,
+// Input: byte 0 the block size (0-2: 0x4000, 0x4000 + 191 * byte 1, 0xFFFF,
 // by byte 0 % 3); byte 0 bit 7 set stretches the content (the rest of the
 // input) to (byte 1 & 0x7F) * 1024 + 1 bytes by repeating it with a slowly
 // changing offset added, which reaches block boundaries and blocks that must
@@ -31,7 +31,7 @@ void Check(bool ok) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  const std::int32_t blockSizes[] = {0x4000, 0x4000 + 251 * data[1], 0xFFFF};
+  const std::int32_t blockSizes[] = {0x4000, 0x4000 + 191 * data[1], 0xFFFF};
   const std::int32_t blockSize = blockSizes[(data[0] & 0x7F) % 3];
   SetBlockSize(blockSize);
   Check(GetBlockSize() == blockSize);

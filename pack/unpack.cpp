@@ -43,8 +43,7 @@ inline std::uint32_t LoadU16(const std::uint8_t* p) {
 // Writes `n` bytes that repeat the output from `dist` bytes back, front to
 // back, as a byte-by-byte copy would. The caller has checked dist <= the
 // bytes already written and n <= the room left.
-__attribute__((always_inline)) inline void CopyBack(std::uint8_t* dst, std::size_t dist,
-                                                    std::size_t n) {
+inline void CopyBack(std::uint8_t* dst, std::size_t dist, std::size_t n) {
   if (dist == 0) {
     // The source is the output position itself: bytes not written yet, which
     // the caller's buffer holds as zero. Write the zeros rather than copying
@@ -53,29 +52,7 @@ __attribute__((always_inline)) inline void CopyBack(std::uint8_t* dst, std::size
     return;
   }
   const std::uint8_t* src = dst - dist;
-  if (dist >= 16) {
-    // Fixed 16-byte moves, each reading only bytes written before it; the
-    // last one ends at n and rewrites a few bytes with their own values.
-    if (n >= 16) {
-      std::size_t t = 0;
-      for (; t + 16 <= n; t += 16) std::memcpy(dst + t, src + t, 16);
-      if (t < n) std::memcpy(dst + n - 16, src + n - 16, 16);
-    } else if (n >= 8) {
-      std::uint64_t head, tail;
-      std::memcpy(&head, src, 8);
-      std::memcpy(&tail, src + n - 8, 8);
-      std::memcpy(dst, &head, 8);
-      std::memcpy(dst + n - 8, &tail, 8);
-    } else if (n >= 4) {
-      std::uint32_t head, tail;
-      std::memcpy(&head, src, 4);
-      std::memcpy(&tail, src + n - 4, 4);
-      std::memcpy(dst, &head, 4);
-      std::memcpy(dst + n - 4, &tail, 4);
-    } else {
-      for (std::size_t t = 0; t < n; ++t) dst[t] = src[t];
-    }
-  } else if (dist >= n) {
+  if (dist >= n) {
     std::memcpy(dst, src, n);
   } else if (dist == 1) {
     std::memset(dst, src[0], n);
