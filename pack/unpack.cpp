@@ -40,6 +40,31 @@ inline std::uint32_t LoadU16(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8);
 }
 
+// Copies n bytes between regions that do not overlap, with fixed-size moves
+// for the short lengths that dominate: a variable-length memcpy costs more to
+// start than a short match takes to copy. Two moves that overlap each other
+// cover every length of their range exactly, so nothing past n is written.
+inline void CopyShort(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
+  if (n >= 8) {
+    if (n <= 16) {
+      std::memcpy(dst, src, 8);
+      std::memcpy(dst + n - 8, src + n - 8, 8);
+    } else if (n <= 32) {
+      std::memcpy(dst, src, 16);
+      std::memcpy(dst + n - 16, src + n - 16, 16);
+    } else {
+      std::memcpy(dst, src, n);
+    }
+  } else if (n >= 4) {
+    std::memcpy(dst, src, 4);
+    std::memcpy(dst + n - 4, src + n - 4, 4);
+  } else if (n > 0) {
+    dst[0] = src[0];
+    dst[n / 2] = src[n / 2];
+    dst[n - 1] = src[n - 1];
+  }
+}
+
 // Writes `n` bytes that repeat the output from `dist` bytes back, front to
 // back, as a byte-by-byte copy would. The caller has checked dist <= the
 // bytes already written and n <= the room left.
@@ -53,18 +78,19 @@ inline void CopyBack(std::uint8_t* dst, std::size_t dist, std::size_t n) {
   }
   const std::uint8_t* src = dst - dist;
   if (dist >= n) {
-    std::memcpy(dst, src, n);
+    CopyShort(dst, src, n);
   } else if (dist == 1) {
     std::memset(dst, src[0], n);
   } else if (dist >= 8) {
-    // Each 8-byte chunk reads only bytes written before it.
-    while (n >= 8) {
-      std::memcpy(dst, src, 8);
-      dst += 8;
-      src += 8;
-      n -= 8;
+    // Each 8-byte chunk reads only bytes written before it. The last chunk
+    // ends exactly at n and may rewrite bytes of the one before it with the
+    // same values.
+    std::size_t done = 0;
+    while (n - done >= 8) {
+      std::memcpy(dst + done, src + done, 8);
+      done += 8;
     }
-    std::memcpy(dst, src, n);
+    if (done < n) std::memcpy(dst + n - 8, src + n - 8, 8);
   } else {
     // Period shorter than 8: lay down one period, then double the copied
     // stretch, which stays a whole number of periods until the last step.
@@ -117,7 +143,7 @@ struct Cursor {
 
   // Copies `len` bytes from `dist` back; false when that reaches before the
   // start of the output.
-  bool Copy(std::size_t dist, std::size_t len) {
+  [[gnu::always_inline]] bool Copy(std::size_t dist, std::size_t len) {
     if (dist > o) return false;
     std::size_t n = std::min(len, limit - o);
     CopyBack(out + o, dist, n);
@@ -181,9 +207,19 @@ struct Cursor {
   Step Token(std::size_t end) {
     if (!Ensure<kChecked>(1)) return Step::kStop;
     if ((buf & 1) == 0) {
-      if (!Has<kChecked>(1)) return Step::kStop;
-      Take(1);
-      out[o++] = in[i++];  // o < limit: checked before every token
+      // A literal. The zero bits below the next set bit are literals too, and
+      // no flag word is loaded between them (the buffer holds their bits), so
+      // they are copied together: as many as the buffer's bits, the block,
+      // the input and the output room allow. Each one would otherwise be a
+      // token of its own with the same checks.
+      std::size_t k = std::min<std::size_t>(__builtin_ctzll(buf | (std::uint64_t{1} << avail)),
+                                            end > i ? end - i : 1);
+      k = std::min({k, size - i, limit - o});
+      if (k == 0) return Step::kStop;  // checked mode only: no byte left
+      CopyShort(out + o, in + i, k);
+      Take(static_cast<unsigned>(k));
+      i += k;
+      o += k;
       return Step::kNext;
     }
     if (!Ensure<kChecked>(2)) return Step::kStop;
