@@ -21,19 +21,17 @@
 #include "ovk/convert.h"
 #include "ovk/decode_ovk.h"
 #include "ovk/layout.h"
+#include "ovk/messages.h"
 #include "platform/platform.h"
 #include "raster/bmp_image.h"
 #include "raster/png_export.h"
 
 namespace {
 
-constexpr const wchar_t* kOpenFailed = L"ファイルのオープンに失敗(%s)\n";
+using namespace ovk::messages;
+
 constexpr const wchar_t* kNoMemory = L"メモリ確保に失敗(%dbytes)\n";
-constexpr const wchar_t* kNotSupported = L"対応ファイルではありません(%s)\n";
 constexpr const wchar_t* kDecodeError = L"ovk変換エラー(%d)\n";
-constexpr const wchar_t* kWriteFailed = L"ファイルの書き込みに失敗(%s)\n";
-constexpr const wchar_t* kConverted = L"%s to %s\n";
-constexpr const wchar_t* kDone = L"done.\n";
 
 // The text from the last "." of the name, compared with ".ovk" ignoring case.
 bool HasOvkExtension(const std::wstring& name) {
@@ -133,7 +131,7 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
     platform::Print(kNameTooLongMessage, outName.c_str());
     return -1;
   }
-  platform::Print(kConverted, imageFile.c_str(), outName.c_str());
+  platform::Print(kConverting, imageFile.c_str(), outName.c_str());
 
   int result = 0;
   if (pngMode != 0) {

@@ -7,24 +7,22 @@
 #include "io/load_file.h"
 #include "io/output_file.h"
 #include "ovk/convert.h"
+#include "ovk/messages.h"
 #include "ovk/ovk_writer.h"
 #include "pack/pack.h"
 #include "platform/platform.h"
 
 namespace {
 
+using namespace ovk::messages;
+
 constexpr const wchar_t* kUnsupportedVersion = L"未対応のovkバージョンです(%d)\n";
-constexpr const wchar_t* kOpenFailed = L"ファイルのオープンに失敗(%s)\n";
 constexpr const wchar_t* kNoMemory = L"メモリ確保に失敗(%lldbytes)\n";
-constexpr const wchar_t* kNotSupportedFile = L"対応ファイルではありません(%s)\n";
 constexpr const wchar_t* kUnsupportedImage = L"未対応の画像ファイルです(%s)\n";
 constexpr const wchar_t* kImageFacts = L"bitcount=%d width=%d height=%d\n";
-constexpr const wchar_t* kConverting = L"%s to %s\n";
-constexpr const wchar_t* kWriteFailed = L"ファイルの書き込みに失敗(%s)\n";
 constexpr const wchar_t* kTileOverflow = L"インデックスがオーバーしました。\n";
 constexpr const wchar_t* kRetrying = L"パラメータを変更して再試行します。\n";
 constexpr const wchar_t* kCannotConvert = L"%sはこの形式では変換できません。\n";
-constexpr const wchar_t* kDone = L"done.\n";
 
 }  // namespace
 
@@ -55,7 +53,7 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
     case SourceStatus::kOk:
       break;
     case SourceStatus::kNotImage:
-      platform::Print(kNotSupportedFile, imageFile.c_str());
+      platform::Print(kNotSupported, imageFile.c_str());
       return -1;
     case SourceStatus::kPngFailed:
       // libpng has said why on standard error.
