@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/quiet_stderr.h"
 #include "ovk/decode_ovk.h"
 #include "ovk/layout.h"
 #include "ovk/ovk_writer.h"
@@ -123,21 +124,8 @@ void Verify(const Bytes& file, const OvkTarget& target, std::int32_t width, std:
 
 }  // namespace
 
-// libpng prints a line on standard error for nearly every damaged PNG: unless
-// the command line says otherwise, libFuzzer closes standard error during the
-// runs (its own reports and the sanitizers' go to a copy).
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  for (int i = 1; i < *argc; ++i) {
-    if (std::strncmp((*argv)[i], "-close_fd_mask=", 15) == 0) return 0;
-  }
-  static std::vector<char*> args;
-  static char closeStderr[] = "-close_fd_mask=2";
-  args.assign(*argv, *argv + *argc);
-  args.insert(args.begin() + 1, closeStderr);
-  args.push_back(nullptr);
-  *argc += 1;
-  *argv = args.data();
-  return 0;
+  return CloseStderrUnlessAsked(argc, argv);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -7,24 +7,12 @@
 #include <span>
 #include <vector>
 
+#include "fuzz/quiet_stderr.h"
 #include "raster/bmp_image.h"
 #include "raster/png_import.h"
 
-// libpng prints a line on standard error for nearly every input. Unless the
-// command line says otherwise, ask libFuzzer to close standard error during
-// the runs: it keeps its own reports, and the sanitizers', on a copy.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  for (int i = 1; i < *argc; ++i) {
-    if (std::strncmp((*argv)[i], "-close_fd_mask=", 15) == 0) return 0;
-  }
-  static std::vector<char*> args;
-  static char closeStderr[] = "-close_fd_mask=2";
-  args.assign(*argv, *argv + *argc);
-  args.insert(args.begin() + 1, closeStderr);
-  args.push_back(nullptr);
-  *argc += 1;
-  *argv = args.data();
-  return 0;
+  return CloseStderrUnlessAsked(argc, argv);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

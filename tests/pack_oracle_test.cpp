@@ -12,20 +12,14 @@
 
 #include "pack/pack.h"
 #include "pack/unpack.h"
+#include "support/block_size_guard.h"
 #include "support/reference_packer.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-class BlockSizeGuard {
- public:
-  explicit BlockSizeGuard(std::int32_t size) : saved_(GetBlockSize()) { SetBlockSize(size); }
-  ~BlockSizeGuard() { SetBlockSize(saved_); }
-
- private:
-  std::int32_t saved_;
-};
+using testing_support::BlockSizeGuard;
 
 // Packs `in` with both packers and checks that they agree and that the
 // result unpacks to `in`. Returns false on the first mismatch so that a

@@ -12,6 +12,7 @@
 
 #include "pack/pack.h"
 #include "pack/unpack.h"
+#include "support/block_size_guard.h"
 #include "support/reference_packer.h"
 
 namespace {
@@ -19,15 +20,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using testing_support::ReferencePackBlocks;
 
-// Restores the process-wide block size when a test changes it.
-class BlockSizeGuard {
- public:
-  explicit BlockSizeGuard(std::int32_t size) : saved_(GetBlockSize()) { SetBlockSize(size); }
-  ~BlockSizeGuard() { SetBlockSize(saved_); }
-
- private:
-  std::int32_t saved_;
-};
+using testing_support::BlockSizeGuard;
 
 struct Packed {
   std::int64_t length = -1;
