@@ -1,11 +1,12 @@
 #include "driver/usage.h"
 
+#include "driver/version.h"
 #include "platform/platform.h"
 
 void PrintUsage() {
   // One Print per line, as the lines are listed; -b is left out on purpose:
   // it tunes the packer and is not meant for everyday use.
-  platform::Print(L"ovk Converter ver.0.3b\n");
+  platform::Print(L"ovk Converter ver." OVKCONV_VERSION_WIDE L"b\n");
   platform::Print(L"Usage : ovkconv [-na] [-v<0246>] [-p[256]] <image_file> [dest_path]\n");
   platform::Print(L"\t-na        : 透明度情報無視(ovkへの変換用)(省略可)\n");
   platform::Print(L"\t-v<0|2|4|6>: ovkバージョンの指定(ovkへの変換用)(省略時=6)\n");

@@ -10,5 +10,5 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
 
 // 8-bit palette BMP or PNG -> ovk of `version` (1000, 1002, 1004, 1006, or 60
 // for 1006 unpacked).
-int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath,
-                 std::int32_t version, bool ignoreAlpha, std::int32_t blockSize);
+int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
+                 bool ignoreAlpha, std::int32_t blockSize);

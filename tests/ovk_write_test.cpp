@@ -368,6 +368,7 @@ void CheckRefusals(const std::vector<Refusal>& cases) {
 }
 
 Bytes WithField32(Bytes b, std::size_t at, std::uint32_t v) {
+  if (b.size() < 4 || at > b.size() - 4) throw std::out_of_range("field past the end");
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
   return b;
 }

@@ -148,8 +148,7 @@ class PngExport : public testing::Test {
 Bytes Palette(int n) {
   Bytes p;
   for (int i = 0; i < n; ++i) {
-    p.insert(p.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(2 * i),
-                       static_cast<std::uint8_t>(3 * i), static_cast<std::uint8_t>(255 - i)});
+    for (int v : {i, 2 * i, 3 * i, 255 - i}) p.push_back(static_cast<std::uint8_t>(v));
   }
   return p;
 }

@@ -384,7 +384,11 @@ Bytes Ovk1006(const Picture& p, const CcpiOptions& o) {
   Bytes b = CcpiHeader(static_cast<std::uint32_t>(16 + stream.size()), o.paletteCount,
                        o.tileWidthLog2, o.tileHeightLog2, static_cast<std::int16_t>(p.width),
                        static_cast<std::int16_t>(p.height), o.packed ? 0x80 : 0x00);
-  Append(b, o.packed ? PackedSection(stream, o.packing) : stream);
+  if (o.packed) {
+    Append(b, PackedSection(stream, o.packing));
+  } else {
+    Append(b, stream);
+  }
   return b;
 }
 
