@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -36,7 +37,18 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
   ASSERT_TRUE(out.good()) << path;
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
+
+std::vector<std::string> DirectoryNames(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    names.push_back(e.path().filename());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 std::string DataPath(const std::string& relative) {
   return std::string(OVK_TEST_DATA) + "/" + relative;
