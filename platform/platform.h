@@ -87,11 +87,13 @@ bool SameFile(const std::wstring& a, const std::wstring& b);
 // socket, a link that leads nowhere. It then opens a new, empty file in the
 // destination's directory. Where the file system allows it that file has no
 // name until FinishOutput gives it one, so nothing is left behind however the
-// process ends. Elsewhere it has a temporary name, which handlers for SIGINT,
-// SIGTERM and SIGHUP remove before letting the signal take its course (a
-// signal that is ignored stays ignored). All names are used relative to the
-// destination's directory: any path the system accepts works, and a
-// temporary name is a single short component that never lengthens it.
+// process ends (but for the instant in which a name it was just given is
+// moved over an existing file). Elsewhere it has a temporary name, which
+// handlers for SIGINT, SIGTERM and SIGHUP remove before letting the signal
+// take its course (a signal that is ignored stays ignored). All names are
+// used relative to the destination's directory: any path the system accepts
+// works, and a temporary name is a single short component that never
+// lengthens it.
 //
 // FinishOutput gives the new file the permission bits of the file it
 // replaces less set-user-ID and set-group-ID (and, when running as root, its

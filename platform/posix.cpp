@@ -295,7 +295,7 @@ namespace {
 
 // The signals after which no named temporary file may stay behind.
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kSignalCount = 3;
+constexpr int kSignalCount = static_cast<int>(std::size(kCleanupSignals));
 
 // Named temporary files that exist right now, for the signal handler. A slot
 // is in use while its dirFd is not -1. Slots change only while the cleanup

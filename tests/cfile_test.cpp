@@ -1,13 +1,10 @@
 // Cfile, whole-file loading and all-or-nothing output files.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -253,13 +250,6 @@ TEST_P(CoutputFileKinds, WhatIsNoRegularFileIsNeitherReplacedNorCreated) {
   ScopedNamedTemporaryFiles named(GetParam());
   ScratchDir dir;
   ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0644), 0);
-  int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(dir.File("sock").size(), sizeof address.sun_path);
-  std::strcpy(address.sun_path, dir.File("sock").c_str());
-  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  close(sock);
   fs::create_symlink("fifo", dir.File("to_fifo"));
   fs::create_symlink("missing", dir.File("dangling"));
   fs::create_symlink("nodir/missing", dir.File("dangling_dir"));
@@ -272,7 +262,6 @@ TEST_P(CoutputFileKinds, WhatIsNoRegularFileIsNeitherReplacedNorCreated) {
   }
   EXPECT_EQ(testing_support::DirectoryNames(dir.path()), names);
   EXPECT_TRUE(fs::is_fifo(dir.File("fifo")));
-  EXPECT_TRUE(fs::is_socket(dir.File("sock")));
   EXPECT_FALSE(fs::exists(dir.File("missing")));
 }
 
