@@ -1,14 +1,18 @@
 // An output file that appears whole or not at all.
 //
-// Open() creates a temporary file beside the destination; Commit() moves it
-// over the destination name in one rename. Until then the destination is
-// untouched, and a file that is discarded (or never committed) leaves nothing
-// behind. This is how a failed conversion keeps the user's existing file.
+// Open() starts a new file beside the destination; Commit() puts it in place
+// of the destination in one step. Until then the destination is untouched,
+// and a file that is discarded (or never committed) leaves nothing behind,
+// not even when a signal ends the program. The rules for what may be
+// replaced and what the new file keeps of the old one are those of
+// platform::BeginOutput and platform::FinishOutput.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
+
+#include "platform/platform.h"
 
 class CoutputFile {
  public:
@@ -17,26 +21,23 @@ class CoutputFile {
   CoutputFile& operator=(const CoutputFile&) = delete;
   virtual ~CoutputFile();
 
-  // Prepares `path` for writing. Fails where a create-and-truncate open of the
-  // name would fail: a missing directory, a name that is a directory, an
-  // existing file without write permission.
+  // Prepares `path` for writing. Fails when the name cannot take a new file:
+  // a missing directory, a directory, an existing file without write
+  // permission, a FIFO, device or socket, a symbolic link that leads nowhere.
   bool Open(const std::wstring& path);
   // Writes all `n` bytes; false on an error or a short write.
   bool Write(const void* data, std::size_t n);
-  // The temporary file as a standard-I/O stream (for libpng). Later writes go
+  // The new file as a standard-I/O stream (for libpng). Later writes go
   // through the stream only; Commit() flushes and checks it.
   std::FILE* Stream();
-  // Closes the file and renames it into place; false (and nothing left
-  // behind) on any failure.
+  // Puts the file in place; false (and nothing left behind) on any failure.
   bool Commit();
-  // Removes the temporary file; the destination stays as it was.
+  // Removes the new file; the destination stays as it was.
   void Discard();
 
-  bool is_open() const { return fd_ != -1 || stream_ != nullptr; }
+  bool is_open() const { return pending_.fd != -1; }
 
  private:
-  int fd_ = -1;
+  platform::PendingOutput pending_;
   std::FILE* stream_ = nullptr;
-  std::wstring path_;
-  std::wstring tempPath_;
 };

@@ -7,13 +7,16 @@
 //                                        1006 without "CCPI" or with reserved
 //                                        flag bits, a zero width or height
 //   ovk変換エラー(code)                  DecodeOvk failed; 5 for a damaged file
+//   入力ファイルと出力ファイルが同じです(output)
+//                                        the output name leads to the input
 //   input to output                      then the output is written
 //   ファイルのオープンに失敗(output)     BMP output cannot be created
 //   ファイルの書き込みに失敗(output)     BMP output could not be written whole
 //   done.                                after the BMP, or after WritePng
 //                                        whatever its result
 // Outputs appear whole or not at all: a failed conversion leaves no new file
-// and an existing file of that name untouched.
+// and an existing file of that name untouched. The output opens as
+// CoutputFile allows: a FIFO, a device or a dangling link is no output.
 #include "driver/output_name.h"
 #include "io/cbuffer.h"
 #include "io/load_file.h"
@@ -129,6 +132,10 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
   std::wstring outName;
   if (!DeriveOutputName(imageFile, destPath, pngMode != 0 ? L".png" : L".bmp", &outName)) {
     platform::Print(kNameTooLongMessage, outName.c_str());
+    return -1;
+  }
+  if (platform::SameFile(imageFile, outName)) {
+    platform::Print(kSameFile, outName.c_str());
     return -1;
   }
   platform::Print(kConverting, imageFile.c_str(), outName.c_str());

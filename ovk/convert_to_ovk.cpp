@@ -70,6 +70,11 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
     platform::Print(kNameTooLongMessage, outputName.c_str());
     return -1;
   }
+  // Replacing the input with its own conversion would lose it.
+  if (platform::SameFile(imageFile, outputName)) {
+    platform::Print(kSameFile, outputName.c_str());
+    return -1;
+  }
   platform::Print(kConverting, imageFile.c_str(), outputName.c_str());
   // The file appears whole when everything is written, or not at all: a
   // failure leaves any existing file of that name as it was.

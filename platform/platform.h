@@ -75,27 +75,49 @@ std::int64_t SeekFile(int fd, std::int64_t offset, int whence);
 // Closes; returns false when the OS reports an error (a lost write, say).
 bool CloseFile(int fd);
 
-// Output files that appear whole or not at all. CreateTempFile makes a new,
-// empty file in the directory of `finalPath` and returns its descriptor and
-// name. SetOutputMode gives it the mode the final file should have: that of
-// the file it replaces, or 0666 less the umask for a new one. RenameFile then
-// moves it over `finalPath` in one step.
-int CreateTempFile(const std::wstring& finalPath, std::wstring* tempPath, int* error);
-bool SetOutputMode(int fd, const std::wstring& finalPath);
-bool RenameFile(const std::wstring& from, const std::wstring& to);
-// When `path` is a symbolic link to an existing file, the path of that file;
-// otherwise `path` itself. Replacing the resolved name updates the file the
-// link points to, as writing through the link would, and keeps the link.
-std::wstring ResolveLink(const std::wstring& path);
-bool RemoveFile(const std::wstring& path);
-// True when `path` exists but a create-and-truncate open of it would fail:
-// it is a directory, or the process may not write it.
-bool ExistsButNotWritable(const std::wstring& path);
+// True when both names lead, through any symbolic links, to one existing
+// file: the same device and inode, so hard links to one file are the same.
+bool SameFile(const std::wstring& a, const std::wstring& b);
 
-// A standard-I/O stream over an open descriptor (for libpng). The stream owns
-// the descriptor once this succeeds; StreamDescriptor gives it back.
+// Output files that appear whole or not at all.
+//
+// BeginOutput follows `path` through symbolic links (the links stay; the file
+// they end at is what gets replaced) and refuses a destination that is not a
+// regular file the process may write: a directory, a FIFO, a device, a
+// socket, a link that leads nowhere. It then opens a new, empty file in the
+// destination's directory. Where the file system allows it that file has no
+// name until FinishOutput gives it one, so nothing is left behind however the
+// process ends (but for the instant in which a name it was just given is
+// moved over an existing file). Elsewhere it has a temporary name, which
+// handlers for SIGINT, SIGTERM and SIGHUP remove before letting the signal
+// take its course (a signal that is ignored stays ignored). All names are
+// used relative to the destination's directory: any path the system accepts
+// works, and a temporary name is a single short component that never
+// lengthens it.
+//
+// FinishOutput gives the new file the permission bits of the file it
+// replaces less set-user-ID and set-group-ID (and, when running as root, its
+// owner and group), or 0666 less the umask when there is none; flushes it to
+// the disk; and then puts it in place in one step. AbandonOutput removes it,
+// leaving the destination as it was. Both release everything; the result of
+// BeginOutput and FinishOutput is 0 or an errno value.
+struct PendingOutput {
+  int fd = -1;           // the new file, open for reading and writing
+  int dirFd = -1;        // the destination's directory
+  std::string name;      // the destination's name in that directory
+  std::string tempName;  // the new file's temporary name; empty while it has none
+  int slot = -1;         // where the signal handlers find tempName; -1: not there
+};
+int BeginOutput(const std::wstring& path, PendingOutput* out);
+int FinishOutput(PendingOutput* out);
+void AbandonOutput(PendingOutput* out);
+// For tests: true makes BeginOutput use named temporary files even where
+// unnamed ones work, so that both kinds can be exercised on one machine.
+void ForceNamedTemporaryFiles(bool on);
+
+// A standard-I/O stream over a duplicate of `fd` (for libpng). Closing the
+// stream closes the duplicate only; `fd` stays open and shares the position.
 std::FILE* StreamFromDescriptor(int fd, const char* mode);
-int StreamDescriptor(std::FILE* stream);
 // Opens a file by name as a standard-I/O stream.
 std::FILE* OpenStream(const std::wstring& path, const char* mode);
 

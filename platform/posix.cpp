@@ -4,15 +4,19 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <clocale>
+#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <cwchar>
+#include <iterator>
 #include <vector>
 
 namespace platform {
@@ -280,65 +284,376 @@ bool CloseFile(int fd) {
   return close(fd) == 0;
 }
 
-int CreateTempFile(const std::wstring& finalPath, std::wstring* tempPath, int* error) {
-  std::string final = WideToBytes(finalPath);
-  std::string dir = DirectoryOf(final);
-  std::string base = final.substr(dir.size());
-  // ".name.XXXXXX" says whose file it is; a name near the length limit gets
-  // the short form instead, since 8 more bytes would not fit.
-  for (const std::string& name : {dir + "." + base + ".XXXXXX", dir + ".ovkconv.XXXXXX"}) {
-    std::vector<char> buf(name.begin(), name.end());
-    buf.push_back('\0');
-    int fd = mkostemp(buf.data(), O_CLOEXEC);
-    if (fd >= 0) {
-      *tempPath = BytesToWide(std::string(buf.data()));
-      return fd;
-    }
-    if (errno != ENAMETOOLONG) break;
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+  struct stat sa;
+  struct stat sb;
+  return stat(WideToBytes(a).c_str(), &sa) == 0 && stat(WideToBytes(b).c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+namespace {
+
+// The signals after which no named temporary file may stay behind.
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignalCount = static_cast<int>(std::size(kCleanupSignals));
+
+// Named temporary files that exist right now, for the signal handler. A slot
+// is in use while its dirFd is not -1. Slots change only while the cleanup
+// signals are blocked, so the handler never sees one half written.
+struct TempSlot {
+  volatile std::sig_atomic_t dirFd;
+  char name[NAME_MAX + 1];
+};
+TempSlot g_slots[4] = {{-1, {}}, {-1, {}}, {-1, {}}, {-1, {}}};
+int g_slotsInUse = 0;
+struct sigaction g_previous[kSignalCount];
+bool g_handled[kSignalCount] = {};
+bool g_forceNamed = false;
+
+extern "C" void RemoveTempFilesAndReraise(int sig) {
+  const int savedErrno = errno;
+  for (TempSlot& slot : g_slots) {
+    if (slot.dirFd != -1) unlinkat(slot.dirFd, slot.name, 0);
   }
-  if (error != nullptr) *error = errno != 0 ? errno : EIO;
+  // Whatever was in place before takes over (for the program: the default
+  // action, which ends it); the signal is delivered again on return.
+  for (int i = 0; i < kSignalCount; ++i) {
+    if (kCleanupSignals[i] == sig) sigaction(sig, &g_previous[i], nullptr);
+  }
+  raise(sig);
+  errno = savedErrno;
+}
+
+// Blocks the cleanup signals for one scope: a signal that arrives meanwhile
+// is delivered when the scope ends, after the names have been settled.
+class CleanupSignalsHeld {
+ public:
+  CleanupSignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kCleanupSignals) sigaddset(&set, sig);
+    sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~CleanupSignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
+  CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// Records a named temporary file for the handler, installing the handler
+// with the first one. Called with the cleanup signals blocked. Returns the
+// slot, or -1 when every slot is taken (the file is then removed on the
+// ordinary paths only).
+int ClaimSlot(int dirFd, const std::string& name) {
+  for (int i = 0; i < static_cast<int>(std::size(g_slots)); ++i) {
+    if (g_slots[i].dirFd != -1) continue;
+    std::memcpy(g_slots[i].name, name.c_str(), name.size() + 1);
+    g_slots[i].dirFd = dirFd;
+    if (g_slotsInUse++ == 0) {
+      for (int s = 0; s < kSignalCount; ++s) {
+        struct sigaction current;
+        g_handled[s] =
+            sigaction(kCleanupSignals[s], nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
+        if (!g_handled[s]) continue;
+        g_previous[s] = current;
+        struct sigaction action = {};
+        action.sa_handler = RemoveTempFilesAndReraise;
+        sigemptyset(&action.sa_mask);
+        for (int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
+        sigaction(kCleanupSignals[s], &action, nullptr);
+      }
+    }
+    return i;
+  }
   return -1;
 }
 
-bool SetOutputMode(int fd, const std::wstring& finalPath) {
+// Called with the cleanup signals blocked, once the name is gone or taken
+// by the finished file. The last release puts the previous handlers back.
+void ReleaseSlot(int slot) {
+  if (slot < 0) return;
+  g_slots[slot].dirFd = -1;
+  if (--g_slotsInUse > 0) return;
+  for (int s = 0; s < kSignalCount; ++s) {
+    if (g_handled[s]) sigaction(kCleanupSignals[s], &g_previous[s], nullptr);
+    g_handled[s] = false;
+  }
+}
+
+// Opens directory `dir` relative to `at` ("" is `at` itself) as a base for
+// the *at calls. Only searching it is needed, not reading it.
+int OpenDirectory(int at, const std::string& dir) {
+#ifdef O_PATH
+  const int flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  int fd;
+  do {
+    fd = openat(at, dir.empty() ? "." : dir.c_str(), flags);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// As many links as the kernel follows in one lookup.
+constexpr int kMaxLinks = 40;
+
+// Follows `path` through symbolic links, one link at a time, to the
+// directory and the name of the file it ends at. A link's target is read
+// relative to the directory that holds the link, so no path is ever built
+// longer than the ones given. Sets *exists when that file exists (with *st);
+// a missing file is an error (ENOENT) only at the end of a link.
+int ResolveOutput(const std::string& path, int* dirFd, std::string* name, struct stat* st,
+                  bool* exists) {
+  std::string dirPart = DirectoryOf(path);
+  int dir = OpenDirectory(AT_FDCWD, dirPart);
+  if (dir < 0) return errno;
+  std::string base = path.substr(dirPart.size());
+  std::vector<char> target(PATH_MAX);
+  for (int links = 0;; ++links) {
+    int e = 0;
+    if (base.empty()) {
+      e = EISDIR;  // a name ending in a separator
+    } else if (fstatat(dir, base.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) {
+      e = errno;
+      if (e == ENOENT && links == 0) {
+        *exists = false;
+        break;
+      }
+    } else if (!S_ISLNK(st->st_mode)) {
+      *exists = true;
+      break;
+    } else if (links == kMaxLinks) {
+      e = ELOOP;
+    } else {
+      ssize_t n = readlinkat(dir, base.c_str(), target.data(), target.size());
+      if (n < 0 || static_cast<std::size_t>(n) >= target.size()) {
+        e = n < 0 ? errno : ENAMETOOLONG;
+      } else {
+        std::string link(target.data(), static_cast<std::size_t>(n));
+        std::string linkDir = DirectoryOf(link);
+        if (!linkDir.empty()) {
+          // An absolute target ignores `dir`.
+          int next = OpenDirectory(dir, linkDir);
+          if (next < 0) {
+            e = errno;
+          } else {
+            close(dir);
+            dir = next;
+          }
+        }
+        base = link.substr(linkDir.size());
+      }
+    }
+    if (e != 0) {
+      close(dir);
+      return e;
+    }
+  }
+  *dirFd = dir;
+  *name = base;
+  return 0;
+}
+
+// A temporary name for `name`: ".name.XXXXXX" says whose file it is; a name
+// too long for that gets ".ovkconv.XXXXXX". Either is one component of at
+// most NAME_MAX bytes.
+std::string TempNameFor(const std::string& name) {
+  static std::uint64_t counter = 0;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::uint64_t x =
+      static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+      (static_cast<std::uint64_t>(getpid()) << 40) ^ (++counter * 0x9E3779B97F4A7C15ull);
+  // splitmix64's finaliser spreads every input bit over the suffix.
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  x ^= x >> 31;
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix = ".";
+  for (int i = 0; i < 6; ++i, x /= 62) suffix.push_back(kChars[x % 62]);
+  const std::string decorated = "." + name + suffix;
+  return decorated.size() <= NAME_MAX ? decorated : ".ovkconv" + suffix;
+}
+
+// Gives the open, unnamed file `fd` the name `name` in `dirFd`. Fails with
+// EEXIST when the name is taken.
+int LinkDescriptor(int fd, int dirFd, const std::string& name) {
+  char proc[32];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  if (linkat(AT_FDCWD, proc, dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  const int e = errno;
+  if (e == EEXIST) return e;
+#ifdef AT_EMPTY_PATH
+  // Without /proc: allowed to privileged processes only.
+  if (linkat(fd, "", dirFd, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+#endif
+  return e;
+}
+
+// Opens a new file with no name in `dirFd`, or returns -1 with errno set.
+// EOPNOTSUPP, EISDIR or EINVAL mean that the system or the file system has no
+// such files; the file is also refused when LinkDescriptor could not name it.
+int OpenUnnamed(int dirFd) {
+#ifdef O_TMPFILE
+  if (g_forceNamed) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  int fd;
+  do {
+    fd = openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  char proc[32];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
   struct stat st;
-  mode_t mode = stat(WideToBytes(finalPath).c_str(), &st) == 0 ? (st.st_mode & 07777)
-                                                               : (0666 & ~CurrentUmask());
-  return fchmod(fd, mode) == 0;
+  if (stat(proc, &st) == 0 || geteuid() == 0) return fd;
+  close(fd);
+  errno = EOPNOTSUPP;
+  return -1;
+#else
+  (void)dirFd;
+  errno = EOPNOTSUPP;
+  return -1;
+#endif
 }
 
-std::wstring ResolveLink(const std::wstring& path) {
-  std::string bytes = WideToBytes(path);
+// Creates a new file under a fresh temporary name in `out->dirFd`, recorded
+// for the signal handlers before any signal can see it.
+int OpenNamed(PendingOutput* out) {
+  CleanupSignalsHeld held;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp = TempNameFor(out->name);
+    int fd;
+    do {
+      fd = openat(out->dirFd, temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    out->fd = fd;
+    out->tempName = temp;
+    out->slot = ClaimSlot(out->dirFd, temp);
+    return 0;
+  }
+  return EEXIST;
+}
+
+// Puts the finished file in place over (or as) `out->name`. Called with the
+// cleanup signals blocked, so no temporary name made here can outlive it.
+int PutInPlace(PendingOutput* out, bool replaces) {
+  const char* name = out->name.c_str();
+  if (!out->tempName.empty()) {
+    return renameat(out->dirFd, out->tempName.c_str(), out->dirFd, name) == 0 ? 0 : errno;
+  }
+  // A new name is given directly. A link cannot replace a name, so an
+  // existing file is replaced by linking under a temporary name and renaming
+  // that over it.
+  if (!replaces) {
+    const int e = LinkDescriptor(out->fd, out->dirFd, out->name);
+    if (e != EEXIST) return e;
+  }
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp = TempNameFor(out->name);
+    const int e = LinkDescriptor(out->fd, out->dirFd, temp);
+    if (e == EEXIST) continue;
+    if (e != 0) return e;
+    if (renameat(out->dirFd, temp.c_str(), out->dirFd, name) == 0) return 0;
+    const int renameError = errno;
+    unlinkat(out->dirFd, temp.c_str(), 0);
+    return renameError;
+  }
+  return EEXIST;
+}
+
+// Closes what `out` holds and removes a temporary name that is still there.
+void ReleaseOutput(PendingOutput* out) {
+  if (out->fd != -1) close(out->fd);
+  if (!out->tempName.empty()) {
+    CleanupSignalsHeld held;
+    unlinkat(out->dirFd, out->tempName.c_str(), 0);
+    ReleaseSlot(out->slot);
+  }
+  if (out->dirFd != -1) close(out->dirFd);
+  *out = PendingOutput{};
+}
+
+}  // namespace
+
+int BeginOutput(const std::wstring& path, PendingOutput* out) {
+  AbandonOutput(out);
   struct stat st;
-  if (lstat(bytes.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char* real = realpath(bytes.c_str(), nullptr);
-  if (real == nullptr) return path;
-  std::wstring resolved = BytesToWide(real);
-  std::free(real);
-  return resolved;
+  bool exists = false;
+  int e = ResolveOutput(WideToBytes(path), &out->dirFd, &out->name, &st, &exists);
+  if (e != 0) return e;
+  if (exists) {
+    if (S_ISDIR(st.st_mode)) {
+      e = EISDIR;
+    } else if (!S_ISREG(st.st_mode)) {
+      e = EINVAL;  // a FIFO, a device or a socket is not replaced by a file
+    } else if (faccessat(out->dirFd, out->name.c_str(), W_OK, 0) != 0) {
+      e = errno;
+    }
+  }
+  if (e == 0) {
+    out->fd = OpenUnnamed(out->dirFd);
+    if (out->fd < 0) {
+      e = errno;
+      if (e == EOPNOTSUPP || e == EISDIR || e == EINVAL) e = OpenNamed(out);
+    }
+  }
+  if (e != 0) ReleaseOutput(out);
+  return e;
 }
 
-bool RenameFile(const std::wstring& from, const std::wstring& to) {
-  return rename(WideToBytes(from).c_str(), WideToBytes(to).c_str()) == 0;
-}
-
-bool RemoveFile(const std::wstring& path) {
-  return unlink(WideToBytes(path).c_str()) == 0;
-}
-
-bool ExistsButNotWritable(const std::wstring& path) {
-  std::string p = WideToBytes(path);
+int FinishOutput(PendingOutput* out) {
+  if (out->fd == -1) return EBADF;
   struct stat st;
-  if (stat(p.c_str(), &st) != 0) return false;
-  return S_ISDIR(st.st_mode) || access(p.c_str(), W_OK) != 0;
+  int e = 0;
+  const bool replaces = fstatat(out->dirFd, out->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (replaces && !S_ISREG(st.st_mode)) {
+    e = EINVAL;  // something other than a file took the name meanwhile
+  } else if (!replaces && errno != ENOENT) {
+    e = errno;
+  }
+  const mode_t mode = replaces ? (st.st_mode & 01777) : (0666 & ~CurrentUmask());
+  if (e == 0 && replaces && geteuid() == 0 && fchown(out->fd, st.st_uid, st.st_gid) != 0) {
+    e = errno;
+  }
+  if (e == 0 && fchmod(out->fd, mode) != 0) e = errno;
+  // The data reaches the disk before the name does: after a crash the name
+  // holds the old file or the whole new one.
+  if (e == 0 && fsync(out->fd) != 0) e = errno;
+  if (e == 0) {
+    CleanupSignalsHeld held;
+    e = PutInPlace(out, replaces);
+    if (e == 0) {
+      ReleaseSlot(out->slot);
+      out->tempName.clear();
+    }
+  }
+  ReleaseOutput(out);
+  return e;
+}
+
+void AbandonOutput(PendingOutput* out) {
+  ReleaseOutput(out);
+}
+
+void ForceNamedTemporaryFiles(bool on) {
+  g_forceNamed = on;
 }
 
 std::FILE* StreamFromDescriptor(int fd, const char* mode) {
-  return fdopen(fd, mode);
-}
-
-int StreamDescriptor(std::FILE* stream) {
-  return fileno(stream);
+  int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return nullptr;
+  std::FILE* stream = fdopen(copy, mode);
+  if (stream == nullptr) close(copy);
+  return stream;
 }
 
 std::FILE* OpenStream(const std::wstring& path, const char* mode) {

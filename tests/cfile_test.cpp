@@ -4,6 +4,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -152,14 +153,23 @@ TEST(LoadWholeFile, NameBytesInvalidInTheLocaleReachTheSameFile) {
 
 // No temporary file may stay behind in `dir`, whatever happened.
 void ExpectOnly(const ScratchDir& dir, std::vector<std::string> names) {
-  std::vector<std::string> found;
-  for (const auto& e : fs::directory_iterator(dir.path())) found.push_back(e.path().filename());
-  std::sort(found.begin(), found.end());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(found, names);
+  EXPECT_EQ(testing_support::DirectoryNames(dir.path()), names);
 }
 
-TEST(CoutputFile, AppearsWholeOnCommitOnly) {
+// Named temporary files, as where the file system has no unnamed ones, for
+// one scope.
+class ScopedNamedTemporaryFiles {
+ public:
+  explicit ScopedNamedTemporaryFiles(bool on) { platform::ForceNamedTemporaryFiles(on); }
+  ~ScopedNamedTemporaryFiles() { platform::ForceNamedTemporaryFiles(false); }
+};
+
+class CoutputFileKinds : public testing::TestWithParam<bool> {};
+INSTANTIATE_TEST_SUITE_P(UnnamedAndNamed, CoutputFileKinds, testing::Bool());
+
+TEST_P(CoutputFileKinds, AppearsWholeOnCommitOnly) {
+  ScopedNamedTemporaryFiles named(GetParam());
   ScratchDir dir;
   ScopedUmask scoped(027);
   std::string path = dir.File("out.ovk");
@@ -168,6 +178,12 @@ TEST(CoutputFile, AppearsWholeOnCommitOnly) {
     ASSERT_TRUE(out.Open(Wide(path)));
     ASSERT_TRUE(out.Write("abc", 3));
     EXPECT_FALSE(fs::exists(path));
+    // The file being written has a name of its own only when it must.
+    std::vector<std::string> names = testing_support::DirectoryNames(dir.path());
+    ASSERT_EQ(names.size(), GetParam() ? 1u : 0u);
+    if (GetParam()) {
+      EXPECT_EQ(names[0].rfind(".out.ovk.", 0), 0u) << names[0];
+    }
     ASSERT_TRUE(out.Commit());
   }
   EXPECT_EQ(ReadBytes(path), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
@@ -203,16 +219,22 @@ TEST(CoutputFile, AppearsWholeOnCommitOnly) {
   EXPECT_FALSE(out.Open(Wide(dir.path())));
 }
 
-TEST(CoutputFile, ReplacesTheTargetOfALinkAndHandlesLongNames) {
+TEST_P(CoutputFileKinds, ReplacesTheTargetOfALinkAndHandlesLongNames) {
+  ScopedNamedTemporaryFiles named(GetParam());
   ScratchDir dir;
-  WriteBytes(dir.File("real.bmp"), {1});
-  fs::create_symlink("real.bmp", dir.File("link.bmp"));
+  // A chain of links, each target relative to the link's own directory.
+  fs::create_directories(dir.File("a/b"));
+  WriteBytes(dir.File("a/b/real.bmp"), {1});
+  fs::create_symlink("b/real.bmp", dir.File("a/hop"));
+  fs::create_symlink("a/hop", dir.File("link.bmp"));
   CoutputFile out;
   ASSERT_TRUE(out.Open(Wide(dir.File("link.bmp"))));
   ASSERT_TRUE(out.Write("\2", 1));
   ASSERT_TRUE(out.Commit());
   EXPECT_TRUE(fs::is_symlink(dir.File("link.bmp")));
-  EXPECT_EQ(ReadBytes(dir.File("real.bmp")), std::vector<std::uint8_t>{2});
+  EXPECT_TRUE(fs::is_symlink(dir.File("a/hop")));
+  EXPECT_EQ(ReadBytes(dir.File("a/b/real.bmp")), std::vector<std::uint8_t>{2});
+  EXPECT_EQ(testing_support::DirectoryNames(dir.File("a/b")), std::vector<std::string>{"real.bmp"});
 
   // A name at the component limit leaves no room for a decorated temporary
   // name beside it.
@@ -221,7 +243,26 @@ TEST(CoutputFile, ReplacesTheTargetOfALinkAndHandlesLongNames) {
   ASSERT_TRUE(out.Write("\3", 1));
   ASSERT_TRUE(out.Commit());
   EXPECT_EQ(ReadBytes(dir.File(longName)), std::vector<std::uint8_t>{3});
-  ExpectOnly(dir, {"real.bmp", "link.bmp", longName});
+  ExpectOnly(dir, {"a", "link.bmp", longName});
+}
+
+TEST_P(CoutputFileKinds, WhatIsNoRegularFileIsNeitherReplacedNorCreated) {
+  ScopedNamedTemporaryFiles named(GetParam());
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0644), 0);
+  fs::create_symlink("fifo", dir.File("to_fifo"));
+  fs::create_symlink("missing", dir.File("dangling"));
+  fs::create_symlink("nodir/missing", dir.File("dangling_dir"));
+  fs::create_symlink("loop", dir.File("loop"));
+  const std::vector<std::string> names = testing_support::DirectoryNames(dir.path());
+  for (const std::string& name : names) {
+    CoutputFile out;
+    EXPECT_FALSE(out.Open(Wide(dir.File(name)))) << name;
+    EXPECT_FALSE(out.is_open()) << name;
+  }
+  EXPECT_EQ(testing_support::DirectoryNames(dir.path()), names);
+  EXPECT_TRUE(fs::is_fifo(dir.File("fifo")));
+  EXPECT_FALSE(fs::exists(dir.File("missing")));
 }
 
 }  // namespace

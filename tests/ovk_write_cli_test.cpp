@@ -2,11 +2,21 @@
 // statuses and what is left on disk.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "ovk/convert.h"
 #include "platform/platform.h"
 #include "raster/png_export.h"
 #include "support/bmp_builder.h"
@@ -18,8 +28,10 @@ namespace {
 
 using testing_support::BuildBmp;
 using testing_support::Bytes;
+using testing_support::DirectoryNames;
 using testing_support::FileExists;
 using testing_support::Picture;
+using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
 using testing_support::ReadBytes;
 using testing_support::RunProcess;
@@ -243,6 +255,204 @@ TEST(ConvertToOvkCli, FailedWriteIsReportedAndLeavesNothing) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+// Outputs that must not be written: the input itself, under its own name or
+// another, and what is no regular file. Each is refused with nothing changed
+// on disk.
+TEST(ConvertToOvkCli, OutputsThatAreTheInputOrNoFileAreRefused) {
+  namespace fs = std::filesystem;
+  ScratchDir dir;
+  Picture p = Stripes(16, 16, 4);
+  const std::string png = dir.File("pic.png");
+  const std::string ovk = dir.File("pic.ovk");
+  WritePngFile(png, p);
+  WriteBytes(ovk, testing_support::Expected1000(p));
+  fs::create_symlink("pic.png", dir.File("link.ovk"));
+  fs::create_symlink("pic.ovk", dir.File("link.bmp"));
+  fs::create_hard_link(png, dir.File("hard.ovk"));
+  ASSERT_EQ(mkfifo(dir.File("fifo.ovk").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo(dir.File("fifo.bmp").c_str(), 0644), 0);
+  fs::create_symlink("fifo.ovk", dir.File("to_fifo.ovk"));
+  fs::create_symlink("missing.bmp", dir.File("dangling.bmp"));
+  const std::vector<std::string> names = DirectoryNames(dir.path());
+  const Bytes pngBytes = ReadBytes(png);
+  const Bytes ovkBytes = ReadBytes(ovk);
+
+  const auto same = [](const std::string& out) {
+    return "入力ファイルと出力ファイルが同じです(" + out + ")\n";
+  };
+  const auto special = [](const std::string& in, const std::string& out) {
+    return Converting(in, out) + "ファイルのオープンに失敗(" + out + ")\n";
+  };
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{png, png}, same(png)},
+      {{png, dir.File("link.ovk")}, same(dir.File("link.ovk"))},
+      {{png, dir.File("hard.ovk")}, same(dir.File("hard.ovk"))},
+      {{ovk, ovk}, same(ovk)},
+      {{ovk, dir.File("link.bmp")}, same(dir.File("link.bmp"))},
+      {{png, dir.File("fifo.ovk")}, special(png, dir.File("fifo.ovk"))},
+      {{png, dir.File("to_fifo.ovk")}, special(png, dir.File("to_fifo.ovk"))},
+      {{ovk, dir.File("fifo.bmp")}, special(ovk, dir.File("fifo.bmp"))},
+      {{ovk, dir.File("dangling.bmp")}, special(ovk, dir.File("dangling.bmp"))},
+  };
+  for (const auto& [args, expected] : cases) {
+    SCOPED_TRACE(args.back());
+    ProcessResult r = Ovkconv(args);
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(DirectoryNames(dir.path()), names);
+    EXPECT_EQ(ReadBytes(png), pngBytes);
+    EXPECT_EQ(ReadBytes(ovk), ovkBytes);
+  }
+  EXPECT_TRUE(fs::is_fifo(dir.File("fifo.ovk")));
+}
+
+TEST(ConvertToOvkCli, ReplacedFileKeepsItsModeLessSetIdBitsAndForRootItsOwner) {
+  ScratchDir dir;
+  const std::string in = dir.File("p.bmp");
+  const std::string out = dir.File("p.ovk");
+  Picture p = Stripes(16, 16, 4);
+  WriteBytes(in, BuildBmp(p));
+  WriteBytes(out, {'o', 'l', 'd'});
+  // Root keeps the owner and group, which only root can give away. (A change
+  // of owner clears the set-ID bits, so it comes first.)
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(out.c_str(), 4321, 8765), 0);
+  }
+  ASSERT_EQ(chmod(out.c_str(), 06755), 0);
+  struct stat before;
+  ASSERT_EQ(stat(out.c_str(), &before), 0);
+  ASSERT_EQ(before.st_mode & 07777, 06755u);
+  ASSERT_EQ(Ovkconv({"-v0", in, out}).status, 0);
+  EXPECT_EQ(ReadBytes(out), testing_support::Expected1000(p));
+  struct stat after;
+  ASSERT_EQ(stat(out.c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not rewritten in place";
+  EXPECT_EQ(after.st_mode & 07777, 0755u);
+  EXPECT_EQ(after.st_uid, root ? 4321u : geteuid());
+  EXPECT_EQ(after.st_gid, root ? 8765u : before.st_gid);
+}
+
+// The longest path the system takes (PATH_MAX - 1 bytes) works for the
+// output, however little of it is left for a temporary name.
+TEST(ConvertToOvkCli, LongestOutputPathWorks) {
+  ScratchDir dir;
+  const std::string in = dir.File("p.bmp");
+  Picture p = Stripes(16, 16, 4);
+  WriteBytes(in, BuildBmp(p));
+  // Folders of 200 bytes until at most 250 bytes are left for the name.
+  const std::size_t longest = platform::MaxPathBytes() - 1;
+  std::string folder = dir.path();
+  while (folder.size() + 1 + 250 < longest) folder += "/" + std::string(200, 'd');
+  std::filesystem::create_directories(folder);
+  const std::size_t left = longest - folder.size() - 1;
+  for (const std::string& name :
+       {std::string(left - 4, 'n') + ".ovk", std::string(left - 11, 'n') + ".ovk"}) {
+    const std::string out = folder + "/" + name;
+    SCOPED_TRACE(out.size());
+    ProcessResult r = Ovkconv({"-v0", in, out});
+    EXPECT_EQ(r.out, Converting(in, out) + "done.\n");
+    EXPECT_EQ(ReadBytes(out), testing_support::Expected1000(p));
+  }
+  EXPECT_EQ(DirectoryNames(folder).size(), 2u);
+}
+
+// How a conversion that may be interrupted ended: the signal that ended it,
+// 0 when it succeeded, -1 when it failed.
+using InterruptibleRun = std::function<int(int sig, std::chrono::microseconds after)>;
+
+// Interrupts conversions of a large picture `runs` times with SIGINT, SIGTERM
+// or SIGHUP at random moments, half of them over an old output. Each time
+// the directory holds the input and, at most, the old output or the whole
+// new one: never a part, never a temporary file.
+void ExpectInterruptionsLeaveNoPart(const ScratchDir& dir, const std::string& out, int runs,
+                                    const InterruptibleRun& run) {
+  const std::vector<std::string> inputOnly = DirectoryNames(dir.path());
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(run(0, {}), 0);
+  const auto full = std::chrono::steady_clock::now() - start;
+  const Bytes whole = ReadBytes(out);
+  const Bytes old = {'o', 'l', 'd'};
+  std::mt19937 rng(20240611);
+  std::uniform_real_distribution<double> moment(0.0, 1.0);
+  int interrupted = 0;
+  for (int i = 0; i < runs; ++i) {
+    const int sig = std::vector<int>{SIGINT, SIGTERM, SIGHUP}[i % 3];
+    const bool replacing = i % 2 == 0;
+    if (replacing) {
+      WriteBytes(out, old);
+    } else {
+      std::filesystem::remove(out);
+    }
+    const auto after = std::chrono::duration_cast<std::chrono::microseconds>(full * moment(rng));
+    const int ended = run(sig, after);
+    SCOPED_TRACE("signal " + std::to_string(sig) + " after " + std::to_string(after.count()) +
+                 " us");
+    EXPECT_TRUE(ended == 0 || ended == sig) << ended;
+    interrupted += ended == sig;
+    std::vector<std::string> left = DirectoryNames(dir.path());
+    if (!FileExists(out)) {
+      EXPECT_FALSE(replacing) << "the old file is gone";
+      EXPECT_EQ(left, inputOnly);
+      continue;
+    }
+    EXPECT_EQ(left.size(), inputOnly.size() + 1);
+    const Bytes found = ReadBytes(out);
+    EXPECT_TRUE(found == whole || (replacing && found == old)) << found.size() << " bytes";
+  }
+  // Most moments fall inside the conversion.
+  EXPECT_GT(interrupted, runs / 3);
+}
+
+TEST(ConvertToOvkCli, SignalsLeaveTheOldFileOrTheWholeNewOne) {
+  ScratchDir dir;
+  const std::string in = dir.File("big.png");
+  const std::string out = dir.File("big.ovk");
+  std::filesystem::copy_file(testing_support::DataPath("images/emerald_1680x1792.png"), in);
+  ExpectInterruptionsLeaveNoPart(dir, out, 30, [&](int sig, std::chrono::microseconds after) {
+    ProcessOptions options;
+    options.signal = sig;
+    options.signalAfter = after;
+    ProcessResult r = RunProcess(OVKCONV_PATH, {in, out}, options);
+    return r.signal != 0 ? r.signal : r.status == 0 ? 0 : -1;
+  });
+}
+
+// The same with named temporary files, which the signal handlers remove:
+// the conversion runs in a child of the test, whose timer sends the signal.
+TEST(ConvertToOvkCli, SignalsRemoveNamedTemporaryFiles) {
+  ScratchDir dir;
+  const std::string in = dir.File("big.png");
+  const std::string out = dir.File("big.ovk");
+  std::filesystem::copy_file(testing_support::DataPath("images/emerald_1680x1792.png"), in);
+  ExpectInterruptionsLeaveNoPart(dir, out, 18, [&](int sig, std::chrono::microseconds after) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(2);
+      platform::ForceNamedTemporaryFiles(true);
+      sigevent event{};
+      event.sigev_notify = SIGEV_SIGNAL;
+      event.sigev_signo = sig;
+      timer_t timer;
+      itimerspec when{};
+      when.it_value.tv_sec = static_cast<time_t>(after.count() / 1000000);
+      when.it_value.tv_nsec = static_cast<long>(after.count() % 1000000 * 1000 + 1);
+      if (sig != 0 && (timer_create(CLOCK_MONOTONIC, &event, &timer) != 0 ||
+                       timer_settime(timer, 0, &when, nullptr) != 0)) {
+        _exit(2);
+      }
+      _exit(ConvertToOvk(platform::BytesToWide(in), platform::BytesToWide(out), 1006, false,
+                         0xFFFF) == 0
+                ? 0
+                : 1);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    if (WIFSIGNALED(status)) return WTERMSIG(status);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
+  });
 }
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 extern char** environ;
 
@@ -20,13 +21,30 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
 }
 
 // Reads both pipes until both are closed; reading them in turn could
-// deadlock once a child fills one while the test waits on the other.
-void Drain(int outFd, int errFd, std::string* out, std::string* err) {
+// deadlock once a child fills one while the test waits on the other. Sends
+// the options' signal to `pid` when its time comes.
+void Drain(int outFd, int errFd, std::string* out, std::string* err, pid_t pid,
+           const ProcessOptions& options) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point signalAt = Clock::now() + options.signalAfter;
+  bool signalPending = options.signal != 0;
   pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {out, err};
   int open = 2;
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    timespec wait{};
+    if (signalPending) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::nanoseconds>(signalAt - Clock::now());
+      if (left.count() <= 0) {
+        kill(pid, options.signal);
+        signalPending = false;
+      } else {
+        wait.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+        wait.tv_nsec = static_cast<long>(left.count() % 1000000000);
+      }
+    }
+    if (ppoll(fds, 2, signalPending ? &wait : nullptr, nullptr) < 0) {
       if (errno == EINTR) continue;
       return;
     }
@@ -86,11 +104,12 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     close(errPipe[0]);
     return result;
   }
-  Drain(outPipe[0], errPipe[0], &result.out, &result.err);
+  Drain(outPipe[0], errPipe[0], &result.out, &result.err, pid, options);
   int wstatus = 0;
   while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
   }
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
   return result;
 }
 

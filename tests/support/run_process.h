@@ -2,6 +2,7 @@
 // that drive the real executable.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@ struct ProcessResult {
   // The exit status (0..255), or -1 when the child did not exit normally
   // (killed by a signal, or it could not be started).
   int status = -1;
+  int signal = 0;  // the signal that ended the child; 0 when none did
 };
 
 struct ProcessOptions {
@@ -22,6 +24,10 @@ struct ProcessOptions {
   std::optional<std::vector<std::string>> env;
   // The directory the child starts in; empty: the test's own.
   std::string cwd;
+  // When not 0, this signal is sent to the child once `signalAfter` has
+  // passed since it was started, unless it has finished by then.
+  int signal = 0;
+  std::chrono::microseconds signalAfter{0};
 };
 
 // Runs `program` with `args` (not counting argv[0], which is `program`).

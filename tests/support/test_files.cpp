@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +39,15 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 
 bool FileExists(const std::string& path) {
   return std::filesystem::exists(path);
+}
+
+std::vector<std::string> DirectoryNames(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    names.push_back(e.path().filename());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string DataPath(const std::string& relative) {

@@ -26,6 +26,8 @@ class ScratchDir {
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool FileExists(const std::string& path);
+// The names in directory `dir`, sorted.
+std::vector<std::string> DirectoryNames(const std::string& dir);
 
 // The directory of bundled test data (tests/data).
 std::string DataPath(const std::string& relative);
