@@ -95,8 +95,10 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
     return -1;
   }
 
-  ovk::OvkHeader header;
-  switch (ovk::ReadOvkHeader(file.span(), &header)) {
+  // The whole walk before the image is allocated: a file whose sections
+  // cannot back the picture it claims is refused first.
+  ovk::OvkSections sections;
+  switch (ovk::WalkOvk(file.span(), &sections)) {
     case ovk::OvkCheck::kNotOvk:
       platform::Print(kNotSupported, imageFile.c_str());
       return -1;
@@ -107,6 +109,7 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
       break;
   }
 
+  const ovk::OvkHeader& header = sections.header;
   BmpImage image;
   if (image.Alloc(header.imageBytes) == nullptr) {
     platform::Print(kNoMemory, static_cast<int>(header.imageBytes));

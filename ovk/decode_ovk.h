@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "ovk/layout.h"
+
 namespace ovk {
 
 // DecodeOvk results.
@@ -35,10 +37,6 @@ bool IsForm32(std::uint32_t version, int pngMode);
 // codes above; a file that fails ReadOvkHeader (other than through its
 // flags) gives kDecodeDamaged, as does tile data that is not well-formed.
 int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file, int pngMode);
-
-// The bytes of 1004 block-ordered content that BlocksToRows reads: every band
-// of 8 rows in full, the last one included.
-std::int64_t BlockOrderBytes(std::int32_t height, std::int32_t stride);
 
 // Copies an index plane from 1004 block order (`source`, BlockOrderBytes
 // long) into the bottom-up rows of `target` (height * stride bytes). Columns
