@@ -2,6 +2,7 @@
 // that drive the real executable.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,7 +23,24 @@ struct ProcessOptions {
   std::optional<std::vector<std::string>> env;
   // The directory the child starts in; empty: the test's own.
   std::string cwd;
+  // A limit on the child's address space in KiB (setrlimit RLIMIT_AS); 0 for
+  // none. Not applied when kAddressSpaceLimitsApply is false.
+  std::uint64_t addressSpaceKib = 0;
 };
+
+// False in builds under the address sanitizer, whose shadow memory needs far
+// more address space than any limit a test would set.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSpaceLimitsApply = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSpaceLimitsApply = false;
+#else
+inline constexpr bool kAddressSpaceLimitsApply = true;
+#endif
+#else
+inline constexpr bool kAddressSpaceLimitsApply = true;
+#endif
 
 // Runs `program` with `args` (not counting argv[0], which is `program`).
 // Standard input is /dev/null.
