@@ -7,6 +7,9 @@
 //                                        1006 without "CCPI" or with reserved
 //                                        flag bits, a zero width or height
 //   ovk変換エラー(code)                  DecodeOvk failed; 5 for a damaged file
+//                                        (found by the walk, before the image
+//                                        is allocated, where the sections
+//                                        cannot back the picture)
 //   input to output                      then the output is written
 //   ファイルのオープンに失敗(output)     BMP output cannot be created
 //   ファイルの書き込みに失敗(output)     BMP output could not be written whole

@@ -34,8 +34,9 @@ bool IsForm32(std::uint32_t version, int pngMode);
 // In the 32-bit form each pixel is its palette entry as blue, green, red,
 // alpha; an index past the palette's entries gives four zero bytes, and so
 // does a transparent pixel of version 1005. Returns kDecodeOk or one of the
-// codes above; a file that fails ReadOvkHeader (other than through its
-// flags) gives kDecodeDamaged, as does tile data that is not well-formed.
+// codes above; a file that WalkOvk refuses (other than through its flags,
+// among them every file whose sections cannot back its picture) gives
+// kDecodeDamaged, as does 1005 or 1006 content that is not well-formed.
 int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file, int pngMode);
 
 // Copies an index plane from 1004 block order (`source`, BlockOrderBytes
