@@ -151,65 +151,47 @@ TEST(Cli, NameTooLongToExistSaysSo) {
   EXPECT_EQ(r.status, 255);
 }
 
-// Each file claims a picture or content that its bytes cannot back. Run with
-// a quarter of a gigabyte of address space, in every output form, each is
-// refused as damaged before the image is allocated; nothing is written.
+// Damaged ovk files that claim far more than they hold, among them a 36-byte
+// picture of 23168 x 23168 and 1 KB of tiles 2^30 wide: run with a quarter
+// of a gigabyte of address space, each is refused before the image is
+// allocated, as BMP and as PNG, and nothing is written.
 TEST(Cli, OvkFilesClaimingMoreThanTheyHoldAreRefusedWithinAMemoryLimit) {
   ScratchDir dir;
-  ts::Picture p{16, 16, ts::Bytes(256, 1), ts::Bytes(16, 0x80)};
-  // A packed section whose unpackedSize is one byte more than its data can
-  // produce: the section starts at `at`.
-  auto overClaim = [](ts::Bytes file, std::size_t at) {
-    const std::uint32_t packed = (file[at] | file[at + 1] << 8 | file[at + 2] << 16) - 8;
-    const std::uint32_t claim = 4109 * packed + 1;
-    for (int k = 0; k < 4; ++k) file[at + 4 + k] = static_cast<std::uint8_t>(claim >> (8 * k));
-    return file;
+  const ts::Picture p{16, 16, ts::Bytes(256, 1), ts::Bytes(16, 0x80)};
+  // The packed section at `at` claims a byte more than its data can produce.
+  auto overClaim = [](ts::Bytes f, std::size_t at) {
+    const std::uint32_t claim = 4109 * (f[at] + 256u * f[at + 1] - 8) + 1;
+    for (int k = 0; k < 4; ++k) f[at + 4 + k] = static_cast<std::uint8_t>(claim >> 8 * k);
+    return f;
   };
-  const std::size_t palette = ts::PackedSection(p.palette).size();
-
-  ts::Bytes v1002Bomb = ts::SmallHeader(1002, 23168, 23168);  // 36 bytes in all
-  ts::Append(v1002Bomb, ts::ClaimingSection(0, 1024));
-  ts::Append(v1002Bomb, ts::ClaimingSection(0, 23168u * 23168u));
-  ts::Bytes v1006Bomb = ts::CcpiHeader(16 + 1024, 256, 30, 30, 32000, 16000, 0);
-  v1006Bomb.resize(v1006Bomb.size() + 1024, 0);
-  ts::Bytes v1005Bomb = ts::LargeHeader(1005, 12, 40000000, 0);  // no whole block
-  ts::Append(v1005Bomb, ts::PackedSection(p.palette));
-  ts::AppendU32(v1005Bomb, 0);
-  ts::Append(v1005Bomb, ts::PackedSection({0x00}));
-
-  const std::vector<std::pair<std::string, ts::Bytes>> cases = {
-      {"v1002bomb", v1002Bomb},
-      {"v1006bomb", v1006Bomb},
-      {"v1005bomb", v1005Bomb},
-      {"v1001", overClaim(ts::Ovk1001(16, 16, std::vector<std::uint16_t>(256, 1)), 12)},
-      {"v1002", overClaim(ts::Ovk1002(p), 12 + palette)},
-      {"v1004", overClaim(ts::Ovk1004(p), 16 + palette)},
-      {"v1005", overClaim(ts::Ovk1005(p, {false, false}, 0), 16 + palette + 4)},
-      {"v1006", overClaim(ts::Ovk1006(p, {.packed = true}), 24)},
-  };
+  const std::size_t pal = ts::PackedSection(p.palette).size();
+  ts::Bytes v1002 = ts::SmallHeader(1002, 23168, 23168);
+  ts::Append(v1002, ts::ClaimingSection(0, 1024));
+  ts::Append(v1002, ts::ClaimingSection(0, 23168u * 23168u));
+  ts::Bytes v1006 = ts::CcpiHeader(16 + 1024, 256, 30, 30, 32000, 16000, 0);
+  v1006.resize(24 + 1024);
+  const std::vector<ts::Bytes> files = {
+      v1002,
+      v1006,
+      overClaim(ts::Ovk1001(16, 16, std::vector<std::uint16_t>(256, 1)), 12),
+      overClaim(ts::Ovk1002(p), 12 + pal),
+      overClaim(ts::Ovk1004(p), 16 + pal),
+      overClaim(ts::Ovk1005(p, {false, false}, 0), 16 + pal + 4),
+      overClaim(ts::Ovk1006(p, {.packed = true}), 24)};
   ts::ProcessOptions limited;
   limited.addressSpaceKib = 256 * 1024;
-  for (const auto& [name, file] : cases) {
-    const std::string in = dir.File(name + ".ovk");
-    WriteBytes(in, file);
-    for (const std::string mode : {"", "-p", "-p256"}) {
-      SCOPED_TRACE(name + " " + mode);
-      std::vector<std::string> args = {in, dir.path()};
-      if (!mode.empty()) args.insert(args.begin(), mode);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string in = dir.File(std::to_string(i) + ".ovk");
+    WriteBytes(in, files[i]);
+    for (const std::vector<std::string>& args : {std::vector{in}, {"-p", in}}) {
       ProcessResult r = RunOvkconv(args, limited);
-      EXPECT_EQ(r.out, "ovk変換エラー(5)\n");
-      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.out, "ovk変換エラー(5)\n") << i << " " << args[0];
       EXPECT_EQ(r.status, 255);
     }
   }
-  EXPECT_EQ(v1002Bomb.size(), 36u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                          std::filesystem::directory_iterator()),
-            static_cast<std::ptrdiff_t>(cases.size()))
-      << "no output file";
-  // The same files with honest claims convert under the same limit.
-  WriteBytes(dir.File("good.ovk"), ts::Ovk1005(p, {false, false}, 0));
-  EXPECT_EQ(RunOvkconv({"-p", dir.File("good.ovk")}, limited).status, 0);
+  EXPECT_EQ(v1002.size(), 36u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+            static_cast<std::ptrdiff_t>(files.size()));
 }
 
 }  // namespace

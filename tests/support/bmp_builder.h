@@ -43,9 +43,8 @@ struct PngHeader {
 };
 std::vector<std::uint8_t> ChunkPng(const PngHeader& header, const std::vector<std::uint8_t>& idat);
 
-// A zlib stream that inflates to `count` zero bytes, about a thousand times
-// shorter than that (as dense as zlib gets). Zero bytes are image data of
-// rows with filter type 0 and every sample 0.
-std::vector<std::uint8_t> ZlibZeros(std::uint64_t count);
+// `count` zero bytes compressed with zlib at its best, about a thousand to
+// one: image data of rows with filter type 0 and every sample 0.
+std::vector<std::uint8_t> ZlibZeros(std::size_t count);
 
 }  // namespace testing_support

@@ -36,9 +36,7 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
   ASSERT_TRUE(out.good()) << path;
 }
 
-bool FileExists(const std::string& path) {
-  return std::filesystem::exists(path);
-}
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 std::string DataPath(const std::string& relative) {
   return std::string(OVK_TEST_DATA) + "/" + relative;
