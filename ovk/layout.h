@@ -71,8 +71,9 @@
 //                   (ShortestTileBytes in ovk/tile_codec.h).
 // A packed section's data may still unpack to less than unpackedSize: the
 // rest of its content is zero. So a 1001, 1002 or 1004 plane that its data
-// does not fill leaves the bottom rows at index 0, and 1005 and 1006 content
-// that runs out is found damaged while decoding.
+// does not fill leaves the bottom rows at index 0, and the 1005 and 1006
+// decoders take the zeros as they find them (empty blocks; a tile with no
+// table entry, which is damaged).
 #pragma once
 
 #include <cstdint>
