@@ -219,9 +219,10 @@ TEST(OvkWalk, CcpiPaletteAndStreamLimits) {
   }
 }
 
-// Every packed section claims at most 4109 bytes of content per byte of its
-// data, and the picture must be within what the pixel section can produce
-// whatever unpackedSize says: 4 packed bytes stand for 16436 bytes at most.
+// A palette section claims at most 4109 bytes of content per byte of its
+// data (for the pixel sections see the Cli tests), and the picture must be
+// within what the pixel section can produce whatever unpackedSize says:
+// 4 packed bytes stand for 16436 bytes at most.
 TEST(OvkWalk, SectionsMustBackTheirClaimsAndThePicture) {
   struct Case {
     std::uint32_t version;
@@ -234,16 +235,11 @@ TEST(OvkWalk, SectionsMustBackTheirClaimsAndThePicture) {
   const Case cases[] = {
       {1002, 16, 16, ClaimingSection(0, 4), 4, 0, OvkCheck::kDamaged},  // palette from nothing
       {1004, 16, 16, ClaimingSection(1, 4), 4, 0, OvkCheck::kOk},
-      {1002, 16, 16, pal, 4, 4 * 4109, OvkCheck::kOk},
-      {1002, 16, 16, pal, 4, 4 * 4109 + 1, OvkCheck::kDamaged},
-      {1001, 16, 16, {}, 4, 4 * 4109 + 1, OvkCheck::kDamaged},
-      {1005, 16, 16, pal, 4, 4 * 4109 + 1, OvkCheck::kDamaged},
       {1002, 4, 4109, pal, 4, 0, OvkCheck::kOk},  // a short plane is allowed
       {1002, 4, 4110, pal, 4, 0, OvkCheck::kDamaged},
       {1001, 2, 4110, {}, 4, 0, OvkCheck::kDamaged},  // 16-bit stride 4
       {1004, 4, 4104, pal, 4, 0, OvkCheck::kOk},      // whole bands of 8 rows
       {1004, 4, 4105, pal, 4, 0, OvkCheck::kDamaged},
-      {1002, 23168, 23168, ClaimingSection(0, 1024), 0, 23168u * 23168u, OvkCheck::kDamaged},
       // 1005: a whole block across and down, the map (a nibble a block) and
       // the mode byte.
       {1005, 48, 15, pal, 1, 2, OvkCheck::kOk},
