@@ -1,15 +1,19 @@
-// The whole reading path on arbitrary bytes: the header check, then
-// DecodeOvk in each output form (BMP, -p, -p256). The input is read in place
-// and the image buffer is exactly as long as the header asks for, so a read
-// or write outside either is caught by AddressSanitizer. A decoded image
-// must describe itself consistently: its pixel rows end inside the buffer.
+// The whole reading path on arbitrary bytes, as ConvertFromOvk takes it: the
+// walk over the container, then DecodeOvk in each output form (BMP, -p,
+// -p256). The input is read in place and the image buffer is exactly as long
+// as the header asks for, so a read or write outside either is caught by
+// AddressSanitizer. A decoded image must describe itself consistently: its
+// pixel rows end inside the buffer.
 //
-// Images larger than 1 MiB are skipped to keep the fuzzer fast; the header
-// check has already run on them.
+// Every accepted file gets its image, however large: the walk's bounds keep
+// it proportional to the file, and the run's malloc limit (fuzz/CMakeLists.txt)
+// turns any larger allocation into a finding. The image is allocated with
+// calloc, so a decode that fails early touches little of it.
 //
 // Replay a corpus without fuzzing: decode_ovk_fuzz FILE...
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -20,23 +24,26 @@
 
 namespace {
 
-constexpr std::int32_t kMaxImageBytes = 1 << 20;
-
 void Check(bool ok) {
   if (!ok) __builtin_trap();
 }
+
+struct FreeDeleter {
+  void operator()(std::uint8_t* p) const { std::free(p); }
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> file(data, size);
-  ovk::OvkHeader h;
-  if (ovk::ReadOvkHeader(file, &h) != ovk::OvkCheck::kOk) return 0;
-  if (h.imageBytes > kMaxImageBytes) return 0;
+  ovk::OvkSections sections;
+  if (ovk::WalkOvk(file, &sections) != ovk::OvkCheck::kOk) return 0;
+  const ovk::OvkHeader& h = sections.header;
 
   for (int pngMode = 0; pngMode <= 2; ++pngMode) {
     const std::size_t n = static_cast<std::size_t>(h.imageBytes);
-    std::unique_ptr<std::uint8_t[]> image(new std::uint8_t[n]());
+    std::unique_ptr<std::uint8_t, FreeDeleter> image(static_cast<std::uint8_t*>(std::calloc(n, 1)));
+    Check(image != nullptr);
     const int code = ovk::DecodeOvk({image.get(), n}, file, pngMode);
     Check(code == ovk::kDecodeOk || code == ovk::kDecodeNoMemory || code == ovk::kDecodeBadFlags ||
           code == ovk::kDecodeDamaged);

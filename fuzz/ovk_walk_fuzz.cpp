@@ -1,7 +1,10 @@
 // The container walk on arbitrary bytes. The input is read in place, so a
 // read past it is a read past libFuzzer's buffer and AddressSanitizer stops
-// it. Every section the walk reports must lie inside the input, and an
-// accepted header must respect the limits the reader relies on.
+// it. Every section the walk reports must lie inside the input, an accepted
+// header must respect the limits the reader relies on, and the image an
+// accepted file asks for must stay within a fixed multiple of the file's
+// length. The walk allocates nothing: the run's malloc limit
+// (fuzz/CMakeLists.txt) makes any allocation of a megabyte a finding.
 //
 // Replay a corpus without fuzzing: ovk_walk_fuzz FILE...
 #include <cstddef>
@@ -14,6 +17,30 @@ namespace {
 
 void Check(bool ok) {
   if (!ok) __builtin_trap();
+}
+
+// The most image bytes (4 per pixel) per byte of file that an accepted file
+// can ask for, worked out from the format rather than from the walk: a packed
+// byte stands for at most 4109 bytes of content; a 1005 map nibble covers a
+// 16 x 8 block, and the blocks leave fewer than 16 columns and 8 rows
+// uncovered (at most 28 x 15 pixels a block); a 1006 tile of Q quads takes at
+// least 5 + 3 * (Q / 256) + min(Q % 256, 3) bytes, so at most 86 quads of 4
+// pixels a byte.
+std::uint64_t MaxImageBytesPerFileByte(const ovk::OvkHeader& h) {
+  constexpr std::uint64_t kRatio = 4109;
+  switch (h.version) {
+    case 1000:
+      return 4;
+    case 1001:
+      return 4 * kRatio / 2;  // two bytes of plane a pixel
+    case 1002:
+    case 1004:
+      return 4 * kRatio;
+    case 1005:
+      return 4 * 28 * 15 * 2 * kRatio;
+    default:
+      return 4 * 4 * 86 * (h.flags == 0 ? 1 : kRatio);
+  }
 }
 
 void CheckInside(const ovk::Section& s, std::span<const std::uint8_t> file) {
@@ -38,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const ovk::OvkHeader& h = s.header;
   Check(h.width > 0 && h.height > 0);
   Check(4 * static_cast<std::int64_t>(h.width) * h.height + 1078 == h.imageBytes);
+  Check(static_cast<std::uint64_t>(h.imageBytes - 1078) <= MaxImageBytesPerFileByte(h) * size);
   CheckInside(s.palette, file);
   CheckInside(s.pixels, file);
   if (h.version != ovk::kVersion1001 && !(h.version == ovk::kVersion1006 && s.palette.packed)) {

@@ -7,6 +7,9 @@
 //                                        1006 without "CCPI" or with reserved
 //                                        flag bits, a zero width or height
 //   ovk変換エラー(code)                  DecodeOvk failed; 5 for a damaged file
+//                                        (found by the walk, before the image
+//                                        is allocated, where the sections
+//                                        cannot back the picture)
 //   入力ファイルと出力ファイルが同じです(output)
 //                                        the output name leads to the input
 //   input to output                      then the output is written
@@ -98,8 +101,10 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
     return -1;
   }
 
-  ovk::OvkHeader header;
-  switch (ovk::ReadOvkHeader(file.span(), &header)) {
+  // The whole walk before the image is allocated: a file whose sections
+  // cannot back the picture it claims is refused first.
+  ovk::OvkSections sections;
+  switch (ovk::WalkOvk(file.span(), &sections)) {
     case ovk::OvkCheck::kNotOvk:
       platform::Print(kNotSupported, imageFile.c_str());
       return -1;
@@ -110,6 +115,7 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
       break;
   }
 
+  const ovk::OvkHeader& header = sections.header;
   BmpImage image;
   if (image.Alloc(header.imageBytes) == nullptr) {
     platform::Print(kNoMemory, static_cast<int>(header.imageBytes));

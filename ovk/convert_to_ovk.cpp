@@ -56,7 +56,8 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
       platform::Print(kNotSupported, imageFile.c_str());
       return -1;
     case SourceStatus::kPngFailed:
-      // libpng has said why on standard error.
+      // libpng has said why on standard error; this names the file.
+      platform::Print(kNotSupported, imageFile.c_str());
       return -1;
     case SourceStatus::kUnsupported:
       platform::Print(kUnsupportedImage, imageFile.c_str());

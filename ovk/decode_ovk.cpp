@@ -43,12 +43,12 @@ bool Unpack(const Section& s, std::int64_t room, std::int64_t limit, Cbuffer& ou
   return true;
 }
 
-// The version-1006 tile loop over the top-down plane `target`.
+// The version-1006 tile loop over the top-down plane `target`. The walk has
+// found that the tiles cover the picture; false for tile data that is not
+// well-formed.
 bool DecodeTiles(const OvkHeader& h, std::span<const std::uint8_t> tiles, std::uint8_t* target,
                  std::int32_t stride) {
-  // A tile wider or higher than 2^30 pixels is larger than any plane: no
-  // tile fits, and none is decoded.
-  if (h.tileWidthLog2 > 30 || h.tileHeightLog2 > 30) return true;
+  if (h.tileWidthLog2 > 30 || h.tileHeightLog2 > 30) return false;
   const std::int32_t tileWidth = std::int32_t{1} << h.tileWidthLog2;
   const std::int32_t tileHeight = std::int32_t{1} << h.tileHeightLog2;
   const std::int32_t across = stride / tileWidth;
@@ -79,11 +79,6 @@ bool HasBadCcpiFlags(std::span<const std::uint8_t> file) {
 
 bool IsForm32(std::uint32_t version, int pngMode) {
   return version == kVersion1001 ? pngMode != 0 : pngMode == 1;
-}
-
-std::int64_t BlockOrderBytes(std::int32_t height, std::int32_t stride) {
-  if (height <= 0 || stride <= 0) return 0;
-  return (static_cast<std::int64_t>(height) + 7) / 8 * 8 * stride;
 }
 
 bool BlocksToRows(std::int32_t height, std::int32_t stride, std::span<std::uint8_t> target,

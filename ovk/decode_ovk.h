@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "ovk/layout.h"
+
 namespace ovk {
 
 // DecodeOvk results.
@@ -32,13 +34,10 @@ bool IsForm32(std::uint32_t version, int pngMode);
 // In the 32-bit form each pixel is its palette entry as blue, green, red,
 // alpha; an index past the palette's entries gives four zero bytes, and so
 // does a transparent pixel of version 1005. Returns kDecodeOk or one of the
-// codes above; a file that fails ReadOvkHeader (other than through its
-// flags) gives kDecodeDamaged, as does tile data that is not well-formed.
+// codes above; a file that WalkOvk refuses (other than through its flags,
+// among them every file whose sections cannot back its picture) gives
+// kDecodeDamaged, as does 1005 or 1006 content that is not well-formed.
 int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file, int pngMode);
-
-// The bytes of 1004 block-ordered content that BlocksToRows reads: every band
-// of 8 rows in full, the last one included.
-std::int64_t BlockOrderBytes(std::int32_t height, std::int32_t stride);
 
 // Copies an index plane from 1004 block order (`source`, BlockOrderBytes
 // long) into the bottom-up rows of `target` (height * stride bytes). Columns

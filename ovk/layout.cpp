@@ -6,6 +6,8 @@
 #include <limits>
 
 #include "io/byte_reader.h"
+#include "ovk/tile_codec.h"
+#include "raster/bmp_image.h"
 
 namespace ovk {
 
@@ -16,9 +18,15 @@ bool IsReadableVersion(std::uint32_t version) {
          version == kVersion1004 || version == kVersion1005 || version == kVersion1006;
 }
 
+// True when the packed data of `s` could produce `bytes` of content.
+bool Producible(const Section& s, std::uint64_t bytes) {
+  return bytes <= kMaxUnpackRatio * s.data.size();
+}
+
 // Takes the packed section at the reader's position and moves past it
 // (sectionSize + 4 bytes). False when its header or data runs past the end of
-// the file, or sectionSize is below 8.
+// the file, sectionSize is below 8, or the data could not produce the content
+// it claims.
 bool TakePackedSection(ByteReader& r, Section* s) {
   std::uint32_t sectionSize = 0;
   if (!r.ReadU32(&sectionSize) || !r.ReadU32(&s->unpackedSize) || !r.ReadU32(&s->blockCount)) {
@@ -26,12 +34,7 @@ bool TakePackedSection(ByteReader& r, Section* s) {
   }
   if (sectionSize < 8) return false;
   s->packed = true;
-  return r.Take(sectionSize - 8, &s->data);
-}
-
-// True when the packed data could produce the content it claims.
-bool ClaimIsProducible(const Section& s) {
-  return s.unpackedSize <= kMaxUnpackRatio * s.data.size();
+  return r.Take(sectionSize - 8, &s->data) && Producible(*s, s->unpackedSize);
 }
 
 // A palette section's content: 1 to 256 entries of 4 bytes.
@@ -40,7 +43,57 @@ bool IsPaletteSize(std::uint32_t bytes) {
          bytes % kPaletteEntryBytes == 0;
 }
 
+// Version 1006: the tiles cover the picture, and `tileData` bytes can hold
+// the shortest coding of every tile.
+bool TilesBackPicture(const OvkHeader& h, std::uint64_t tileData) {
+  // A tile of 2^31 pixels or more on a side is wider than any plane, and a
+  // 1 x n tile has no quads.
+  if (h.tileWidthLog2 < 1 || h.tileHeightLog2 < 1 || h.tileWidthLog2 > 30 ||
+      h.tileHeightLog2 > 30) {
+    return false;
+  }
+  const std::int64_t tileWidth = std::int64_t{1} << h.tileWidthLog2;
+  const std::int64_t tileHeight = std::int64_t{1} << h.tileHeightLog2;
+  const std::int64_t across = IndexRowStride(h.width) / tileWidth;
+  const std::int64_t down = h.height / tileHeight;
+  if (across * tileWidth < h.width || down * tileHeight < h.height) return false;
+  const std::uint64_t tiles = static_cast<std::uint64_t>(across * down);
+  const std::uint64_t quads = static_cast<std::uint64_t>(tileWidth / 2 * (tileHeight / 2));
+  // The sides are below 2^15, so a covering tile is at most 2^15 x 2^14
+  // pixels and there are fewer than 2^28 tiles: no product here nears 2^64.
+  return tiles * ShortestTileBytes(quads) <= tileData;
+}
+
+// True when the sections of `s` can back the picture its header describes
+// (the rules are listed in ovk/layout.h). Version 1006 is checked by
+// TilesBackPicture.
+bool PlaneIsBacked(const OvkSections& s) {
+  const OvkHeader& h = s.header;
+  const std::int32_t stride = IndexRowStride(h.width);
+  const std::uint64_t height = static_cast<std::uint64_t>(h.height);
+  const std::uint64_t stride8 = static_cast<std::uint64_t>(stride);
+  switch (h.version) {
+    case kVersion1001:
+      return Producible(s.pixels, static_cast<std::uint64_t>(RowStride(h.width, 16)) * height);
+    case kVersion1002:
+      return Producible(s.pixels, stride8 * height);
+    case kVersion1004:
+      return Producible(s.pixels, static_cast<std::uint64_t>(BlockOrderBytes(h.height, stride)));
+    case kVersion1005: {
+      const std::uint64_t blocks = (stride8 / kBlockWidth) * (height / kBlockHeight);
+      return blocks > 0 && s.pixels.unpackedSize >= blocks / 2 + 1;
+    }
+    default:  // 1000: the walk has taken the whole raw plane from the file
+      return true;
+  }
+}
+
 }  // namespace
+
+std::int64_t BlockOrderBytes(std::int32_t height, std::int32_t stride) {
+  if (height <= 0 || stride <= 0) return 0;
+  return (static_cast<std::int64_t>(height) + 7) / kBlockHeight * kBlockHeight * stride;
+}
 
 OvkCheck ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* h) {
   *h = OvkHeader{};
@@ -103,7 +156,8 @@ OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
       return OvkCheck::kOk;
     }
     case kVersion1001:
-      return TakePackedSection(r, &out->pixels) ? OvkCheck::kOk : OvkCheck::kDamaged;
+      return TakePackedSection(r, &out->pixels) && PlaneIsBacked(*out) ? OvkCheck::kOk
+                                                                       : OvkCheck::kDamaged;
     case kVersion1002:
     case kVersion1004:
     case kVersion1005: {
@@ -112,8 +166,7 @@ OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
       }
       if (h.version == kVersion1005 && !r.Skip(k1005SkippedBytes)) return OvkCheck::kDamaged;
       if (!TakePackedSection(r, &out->pixels)) return OvkCheck::kDamaged;
-      if (h.version == kVersion1005 && !ClaimIsProducible(out->pixels)) return OvkCheck::kDamaged;
-      return OvkCheck::kOk;
+      return PlaneIsBacked(*out) ? OvkCheck::kOk : OvkCheck::kDamaged;
     }
     default:
       break;
@@ -125,7 +178,7 @@ OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
       static_cast<std::uint32_t>(h.paletteCount) * kPaletteEntryBytes;
   if (h.flags == kCcpiFlagPacked) {
     if (!TakePackedSection(r, &out->palette) || out->palette.unpackedSize < paletteBytes ||
-        !ClaimIsProducible(out->palette)) {
+        !TilesBackPicture(h, out->palette.unpackedSize - paletteBytes)) {
       return OvkCheck::kDamaged;
     }
     return OvkCheck::kOk;
@@ -134,7 +187,8 @@ OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
   const std::uint64_t streamSize = h.streamSize;
   if (streamSize < 16 + static_cast<std::uint64_t>(paletteBytes)) return OvkCheck::kDamaged;
   if (!r.Take(paletteBytes, &out->palette.data) ||
-      !r.Take(static_cast<std::size_t>(streamSize - 16 - paletteBytes), &out->pixels.data)) {
+      !r.Take(static_cast<std::size_t>(streamSize - 16 - paletteBytes), &out->pixels.data) ||
+      !TilesBackPicture(h, out->pixels.data.size())) {
     return OvkCheck::kDamaged;
   }
   return OvkCheck::kOk;

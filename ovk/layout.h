@@ -49,10 +49,31 @@
 //   - the palette holds 1 to 256 entries, 4 bytes each (version 1001 has
 //     none); in version 1006 paletteCount is 1..256 and the tile stream is at
 //     least as long as its palette;
-//   - a 1005 pixel section or a packed 1006 tile stream claims no more content
-//     than its packed data can produce (kMaxUnpackRatio bytes per packed byte).
+//   - every packed section (palette, pixels, 1006 tile stream) claims no more
+//     content than its packed data can produce: unpackedSize is at most
+//     kMaxUnpackRatio (4109) times sectionSize - 8. A section with no packed
+//     data has no content;
+//   - the picture is backed by the file, so that what the reader allocates and
+//     writes stays proportional to the file's size:
+//       1000        the raw index plane (stride * height) is in the file;
+//       1001, 1002  the plane (the 16-bit stride for 1001) * height is at most
+//                   kMaxUnpackRatio times the pixel section's packed data;
+//       1004        the same for the block-ordered plane (BlockOrderBytes);
+//       1005        at least one whole 16 x 8 block across and down, and the
+//                   pixel content holds the block map and the mode byte
+//                   (blocks / 2 + 1 bytes);
+//       1006        the tiles cover the picture (tiles across * tile width is
+//                   at least width, tiles down * tile height at least height,
+//                   with tiles across = stride / tile width and tiles down =
+//                   height / tile height, so a tile larger than the picture
+//                   fails), a tile is at least 2 x 2, and the tile data holds
+//                   at least the shortest coding of every tile
+//                   (ShortestTileBytes in ovk/tile_codec.h).
 // A packed section's data may still unpack to less than unpackedSize: the
-// rest of its content is zero.
+// rest of its content is zero. So a 1001, 1002 or 1004 plane that its data
+// does not fill leaves the bottom rows at index 0, and the 1005 and 1006
+// decoders take the zeros as they find them (empty blocks; a tile with no
+// table entry, which is damaged).
 #pragma once
 
 #include <cstdint>
@@ -109,7 +130,8 @@ inline constexpr int kBlockHeight = 8;
 inline constexpr int kBlockBytes = kBlockWidth * kBlockHeight;  // 128
 
 // No token of the packed stream consumes less than one byte of packed data,
-// and none writes more than 4109 bytes (a long run: 14 + 256 * 15 + 255).
+// and none writes more than 4109 bytes (a long run: 14 + 256 * 15 + 255):
+// the most content one packed byte can stand for.
 inline constexpr std::uint64_t kMaxUnpackRatio = 4109;
 
 // The decoded image: 14 + 40 header bytes and room for a 256-entry palette,
@@ -181,5 +203,9 @@ OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out);
 inline std::int32_t IndexRowStride(std::int32_t width) {
   return (width + 3) & ~3;
 }
+
+// The bytes of 1004 block-ordered content that the reader reads: every band
+// of 8 rows in full, the last one included. 0 when a size is not positive.
+std::int64_t BlockOrderBytes(std::int32_t height, std::int32_t stride);
 
 }  // namespace ovk

@@ -46,6 +46,19 @@ bool StartsWithPngSignature(std::span<const std::uint8_t> bytes) {
   return png_sig_cmp(const_cast<std::uint8_t*>(bytes.data()), 0, kPngSignatureBytes) == 0;
 }
 
+// True for a picture of the shape the writer takes: 8 bits per pixel, sides
+// positive multiples of 16 (`rows` counts the rows whatever their order), and
+// for version 1006 sides that fit its 16-bit fields.
+bool IsWritableShape(std::int32_t bitCount, std::int32_t width, std::int32_t rows,
+                     const OvkTarget& target) {
+  if (bitCount != kBmpBitCount || width <= 0 || rows <= 0 || width % kSizeMultiple != 0 ||
+      rows % kSizeMultiple != 0) {
+    return false;
+  }
+  return target.version != ovk::kVersion1006 ||
+         (width <= ovk::kMaxCcpiSide && rows <= ovk::kMaxCcpiSide);
+}
+
 // Checks the BMP file in `bytes` and fills `image` from it.
 SourceStatus CheckBmp(std::span<std::uint8_t> bytes, const OvkTarget& target, SourceImage* image) {
   // The headers as far as the file holds them; a field past its end reads 0.
@@ -61,21 +74,18 @@ SourceStatus CheckBmp(std::span<std::uint8_t> bytes, const OvkTarget& target, So
   const std::int32_t width = image->width;
   const std::int32_t height = image->height;
 
-  if (bytes.size() < bmp::kHeadersSize || headerSize != bmp::kInfoHeaderSize ||
-      image->bitCount != kBmpBitCount || width % kSizeMultiple != 0 ||
-      height % kSizeMultiple != 0) {
-    return SourceStatus::kUnsupported;
-  }
-  // Beyond the sizes: pixel data that is run-length coded, a palette the
-  // palette areas cannot hold, and sizes with no pixels or no positive form.
-  if (compression != 0 || colorCount > bmp::kMaxPaletteEntries || width <= 0 || height == 0 ||
-      height == std::numeric_limits<std::int32_t>::min()) {
-    return SourceStatus::kUnsupported;
-  }
+  // A negative height is a top-down file; the most negative one has no
+  // positive form.
+  if (height == std::numeric_limits<std::int32_t>::min()) return SourceStatus::kUnsupported;
   const bool topDown = height < 0;
   const std::int32_t rows = topDown ? -height : height;
-  if (target.version == ovk::kVersion1006 &&
-      (width > ovk::kMaxCcpiSide || rows > ovk::kMaxCcpiSide)) {
+  if (bytes.size() < bmp::kHeadersSize || headerSize != bmp::kInfoHeaderSize ||
+      !IsWritableShape(image->bitCount, width, rows, target)) {
+    return SourceStatus::kUnsupported;
+  }
+  // Beyond the shape: pixel data that is run-length coded, and a palette the
+  // palette areas cannot hold.
+  if (compression != 0 || colorCount > bmp::kMaxPaletteEntries) {
     return SourceStatus::kUnsupported;
   }
   const std::int32_t count = colorCount == 0 ? bmp::kMaxPaletteEntries : colorCount;
@@ -258,7 +268,20 @@ SourceStatus PrepareSource(Cbuffer& input, const OvkTarget& target, SourceImage*
   std::span<std::uint8_t> bytes = input.span();
   if (!StartsWithBm(bytes)) {
     if (!StartsWithPngSignature(bytes)) return SourceStatus::kNotImage;
-    const std::int32_t n = PngBytesToBmp(image->decoded, bytes);
+    // A PNG is judged from its header before its image data is read.
+    PngHeaderFacts facts;
+    const std::int32_t n = PngBytesToBmp(
+        image->decoded, bytes,
+        [&target](const PngHeaderFacts& f) {
+          return IsWritableShape(f.bitCount, f.width, f.height, target);
+        },
+        &facts);
+    if (n == kPngRefused) {
+      image->bitCount = facts.bitCount;
+      image->width = facts.width;
+      image->height = facts.height;
+      return SourceStatus::kUnsupported;
+    }
     if (n <= 0) return SourceStatus::kPngFailed;
     bytes = image->decoded.span().first(static_cast<std::size_t>(n));
   }

@@ -27,7 +27,7 @@ bool TargetForVersion(std::int32_t versionArgument, OvkTarget* target);
 enum class SourceStatus {
   kOk,
   kNotImage,     // neither "BM" nor the PNG signature
-  kPngFailed,    // libpng refused the PNG (it printed its own message)
+  kPngFailed,    // libpng could not read the PNG (it printed its own message)
   kUnsupported,  // not a picture this program can write (see PrepareSource)
 };
 
@@ -52,7 +52,8 @@ struct SourceImage {
 // BmpImage in image->decoded. Then checks that the picture can be written:
 // 40-byte info header, 8 bits per pixel, no compression, at most 256 colours,
 // width and height multiples of 16 and not 0, headers, palette and pixel rows
-// inside the file, and for version 1006 sides below 32768. A top-down BMP
+// inside the file, and for version 1006 sides below 32768. A PNG's bit count
+// and sides are checked from its header, before its image data is read. A top-down BMP
 // (negative height) is accepted: its rows are reversed in place into the
 // bottom-up order of every other BMP. The input must stay alive and unchanged
 // (except through this call and EncodeOvk) while `image` is used.

@@ -13,6 +13,6 @@
 //
 // Returns false, writing nothing, when a size is negative, `rows` is shorter
 // than stride * height bytes or `dest` shorter than ovk::BlockOrderBytes
-// (ovk/decode_ovk.h: every band in full, the last one included).
+// (ovk/layout.h: every band in full, the last one included).
 bool RowsToBlocks(std::span<const std::uint8_t> rows, std::span<std::uint8_t> dest,
                   std::int32_t height, std::int32_t stride);

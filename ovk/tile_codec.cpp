@@ -451,6 +451,12 @@ inline void FillPairs(std::uint8_t* p, std::int32_t count, PixelPair pair) {
 
 }  // namespace
 
+std::uint64_t ShortestTileBytes(std::uint64_t quads) {
+  constexpr std::uint64_t kRunBytes = 3;  // a literal, 0xFF and the count
+  return 1 + kQuadBytes + kRunBytes * (quads / kMaxRun) +
+         std::min<std::uint64_t>(quads % kMaxRun, kRunBytes);
+}
+
 std::int32_t DecodeTile(std::span<const std::uint8_t> in, std::uint8_t* dest,
                         std::int32_t tileWidth, std::int32_t tileHeight, std::int32_t stride) {
   if (!ValidTileShape(tileWidth, tileHeight, stride) || in.empty()) return -1;

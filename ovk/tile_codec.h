@@ -23,6 +23,14 @@ std::size_t TileEncodeBound(std::int32_t tileWidth, std::int32_t tileHeight);
 std::int32_t EncodeTile(const std::uint8_t* source, std::int32_t stride, std::int32_t tileWidth,
                         std::int32_t tileHeight, std::span<std::uint8_t> out);
 
+// The fewest bytes that a well-formed tile of `quads` quads (at least 1) can
+// take: the entry count and one table entry, then the index stream at its
+// densest, a literal and a repeat (3 bytes) for every 256 quads and a literal
+// for each of the rest, or a literal and a repeat when that is shorter:
+// 5 + 3 * (quads / 256) + min(quads % 256, 3). DecodeTile fails on any tile
+// data shorter than this.
+std::uint64_t ShortestTileBytes(std::uint64_t quads);
+
 // Decodes one tile from the start of `in` into the tile whose top-left pixel
 // is `dest` (rows `stride` bytes apart); only the tile's own pixels are
 // written. Returns the number of bytes the tile occupied, or -1 when the data

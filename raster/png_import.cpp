@@ -139,20 +139,61 @@ void CorrectPaletteGamma(double fileGamma, std::uint8_t* entries, int count) {
   }
 }
 
+// What a read is told besides the PNG itself. Plain data, so that the frame
+// that calls setjmp may hold a pointer to it.
+struct ReadLimits {
+  const PngHeaderCheck* accept;  // may refuse the image from its header
+  PngHeaderFacts* facts;         // receives the header's facts; may be null
+  std::uint64_t sourceBytes;     // the PNG file's length: the most IDAT it holds
+};
+
+enum class ReadOutcome { kDecoded, kFailed, kRefused };
+
+// The bytes of filtered image data that the image data must inflate to: every
+// row (of every interlace pass) with its filter byte.
+std::uint64_t FilteredImageBytes(png_uint_32 width, png_uint_32 height, std::uint64_t pixelBits,
+                                 bool interlaced) {
+  auto rows = [pixelBits](std::uint64_t columns, std::uint64_t count) -> std::uint64_t {
+    return columns == 0 ? 0 : count * (1 + (columns * pixelBits + 7) / 8);
+  };
+  if (!interlaced) return rows(width, height);
+  std::uint64_t total = 0;
+  for (int pass = 0; pass < 7; ++pass) {
+    total += rows(PNG_PASS_COLS(width, pass), PNG_PASS_ROWS(height, pass));
+  }
+  return total;
+}
+
 // Runs libpng from the signature to the end of the file, then allocates the
-// BMP in *out. Returns false after any libpng error (already printed by
-// libpng's handler as "libpng error: %s"); oversized images and a failed
-// allocation are raised as libpng errors too, so that every failure is
-// reported the same way.
+// BMP in *out. kFailed after any libpng error (already printed by libpng's
+// handler as "libpng error: %s"); oversized images, images the file cannot
+// hold and a failed allocation are raised as libpng errors too, so that every
+// failure is reported the same way. kRefused when limits->accept refuses the
+// header; the image data is then never read.
 // This frame calls setjmp: it holds no object with a destructor and changes
 // no local after setjmp; what it allocates goes into *d at once.
-bool DecodePng(png_structp png, png_infop info, Decoded* d, Cbuffer* out) {
-  if (setjmp(png_jmpbuf(png))) return false;
+ReadOutcome DecodePng(png_structp png, png_infop info, const ReadLimits* limits, Decoded* d,
+                      Cbuffer* out) {
+  if (setjmp(png_jmpbuf(png))) return ReadOutcome::kFailed;
 
   png_read_info(png, info);
   int interlace = 0;
   png_get_IHDR(png, info, &d->width, &d->height, &d->bitDepth, &d->colorType, &interlace, nullptr,
                nullptr);
+  // The file's own channels: no transformation requested below changes them.
+  d->channels = png_get_channels(png, info);
+  if (d->colorType == PNG_COLOR_TYPE_PALETTE) {
+    d->bitCount = d->bitDepth;
+  } else {
+    d->bitCount = d->channels == 3 ? 24 : d->channels == 4 ? 32 : 0;
+  }
+
+  // Judged from the header, before anything the image needs is allocated.
+  // libpng keeps both sides within 2^31 - 1.
+  const PngHeaderFacts facts{d->bitCount, static_cast<std::int32_t>(d->width),
+                             static_cast<std::int32_t>(d->height)};
+  if (limits->facts != nullptr) *limits->facts = facts;
+  if (*limits->accept && !(*limits->accept)(facts)) return ReadOutcome::kRefused;
 
   d->colorCount = 0;
   if (d->colorType == PNG_COLOR_TYPE_PALETTE) {
@@ -176,7 +217,11 @@ bool DecodePng(png_structp png, png_infop info, Decoded* d, Cbuffer* out) {
     d->colorCount = plteCount;
   }
 
-  if (d->bitDepth == 16) png_set_strip_16(png);
+  const int fileBitDepth = d->bitDepth;
+  if (d->bitDepth == 16) {
+    png_set_strip_16(png);
+    d->bitDepth = 8;
+  }
   double fileGamma = 0;
   if (png_get_gAMA(png, info, &fileGamma) != 0) {
     png_set_gamma(png, kScreenGamma, fileGamma);
@@ -187,31 +232,40 @@ bool DecodePng(png_structp png, png_infop info, Decoded* d, Cbuffer* out) {
     }
   }
 
-  png_read_update_info(png, info);
-  d->rowBytes = png_get_rowbytes(png, info);
-  d->channels = png_get_channels(png, info);
-  d->bitDepth = png_get_bit_depth(png, info);
-
-  if (d->colorType == PNG_COLOR_TYPE_PALETTE) {
-    d->bitCount = d->bitDepth;
-  } else {
-    d->bitCount = d->channels == 3 ? 24 : d->channels == 4 ? 32 : 0;
-  }
-
   // Every size the image needs must fit in 31 bits before anything is
-  // allocated: the BMP (its whole file) and libpng's decoded rows.
+  // allocated, libpng's row buffers included: the BMP (its whole file) and
+  // the decoded rows.
+  const std::uint64_t rowBytes =
+      (static_cast<std::uint64_t>(d->width) * d->channels * d->bitDepth + 7) / 8;
   std::int32_t headers = bmp::kHeadersSize + 4 * d->colorCount;
   std::int32_t decodedSize = 0;
-  if (d->width > INT32_MAX || d->height > INT32_MAX || d->rowBytes > INT32_MAX ||
-      !CheckedMul(static_cast<std::int32_t>(d->rowBytes), static_cast<std::int32_t>(d->height),
+  if (d->width > INT32_MAX || d->height > INT32_MAX || rowBytes > INT32_MAX ||
+      !CheckedMul(static_cast<std::int32_t>(rowBytes), static_cast<std::int32_t>(d->height),
                   &decodedSize)) {
     png_error(png, "Image too large to convert");
   }
+  d->rowBytes = static_cast<std::size_t>(rowBytes);
   d->stride = RowStride(static_cast<std::int32_t>(d->width), d->bitCount);
   if (d->stride < 0 ||
       !CheckedMul(d->stride, static_cast<std::int32_t>(d->height), &d->imageSize) ||
       !CheckedAdd(headers, d->imageSize, &d->total)) {
     png_error(png, "Image too large to convert");
+  }
+  // The file must be long enough to hold the image data at the densest
+  // deflate coding; otherwise libpng would find the data short only after
+  // the allocations below. (The sizes above keep the count far below 2^64.)
+  const std::uint64_t pixelBits = static_cast<std::uint64_t>(d->channels) * fileBitDepth;
+  const std::uint64_t filtered =
+      FilteredImageBytes(d->width, d->height, pixelBits, interlace != PNG_INTERLACE_NONE);
+  if ((filtered + kMaxInflateRatio - 1) / kMaxInflateRatio > limits->sourceBytes) {
+    png_error(png, "Not enough image data");
+  }
+
+  png_read_update_info(png, info);
+  // The rows libpng delivers are those measured above.
+  if (png_get_rowbytes(png, info) != d->rowBytes || png_get_channels(png, info) != d->channels ||
+      png_get_bit_depth(png, info) != d->bitDepth) {
+    png_error(png, "Unexpected row layout");
   }
 
   // Zero-filled: with interlaced images libpng merges each pass into the
@@ -232,7 +286,7 @@ bool DecodePng(png_structp png, png_infop info, Decoded* d, Cbuffer* out) {
   // The whole file has been read. Only this allocation is left to fail, and
   // it releases the caller's old block first.
   if (out->Alloc(d->total) == nullptr) png_error(png, "Out of memory");
-  return true;
+  return ReadOutcome::kDecoded;
 }
 
 // Writes the BMP headers and palette, then the rows: BMP row r (bottom row
@@ -279,7 +333,8 @@ void BuildBmp(const Decoded& d, std::uint8_t* bmpBytes) {
 
 // The one reading path. `stream` is a file to read through libpng's own
 // stream reader; otherwise `memory` is read through ReadFromMemory.
-std::int32_t ReadPng(Cbuffer& out, std::FILE* stream, MemorySource* memory) {
+std::int32_t ReadPng(Cbuffer& out, std::FILE* stream, MemorySource* memory,
+                     const ReadLimits& limits) {
   ReadSession session;
   session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (session.png == nullptr) return 0;
@@ -292,10 +347,25 @@ std::int32_t ReadPng(Cbuffer& out, std::FILE* stream, MemorySource* memory) {
   }
 
   Decoded& d = session.decoded;
-  if (!DecodePng(session.png, session.info, &d, &out)) return 0;
+  switch (DecodePng(session.png, session.info, &limits, &d, &out)) {
+    case ReadOutcome::kFailed:
+      return 0;
+    case ReadOutcome::kRefused:
+      return kPngRefused;
+    case ReadOutcome::kDecoded:
+      break;
+  }
   session.DestroyStructures();
   BuildBmp(d, out.data());
   return d.total;
+}
+
+// The length of an open stream, or the largest value when it has none.
+std::uint64_t StreamLength(std::FILE* f) {
+  if (std::fseek(f, 0, SEEK_END) != 0) return UINT64_MAX;
+  const long length = std::ftell(f);
+  if (std::fseek(f, 0, SEEK_SET) != 0) return 0;  // nothing can be read
+  return length < 0 ? UINT64_MAX : static_cast<std::uint64_t>(length);
 }
 
 // Closes a stream opened by name.
@@ -314,20 +384,22 @@ class StreamCloser {
 
 }  // namespace
 
-std::int32_t PngToBmp(Cbuffer& out, const std::wstring& imageFile) {
+std::int32_t PngToBmp(Cbuffer& out, const std::wstring& imageFile, const PngHeaderCheck& accept,
+                      PngHeaderFacts* facts) {
   std::FILE* stream = platform::OpenStream(imageFile, "rb");
   if (stream == nullptr) {
     // The caller has just read this file. If it cannot be opened again, it is
     // read as an empty file: libpng reports that as it reports a file that
     // ends before its header, and the result is 0.
     MemorySource nothing{nullptr, 0, 0};
-    return ReadPng(out, nullptr, &nothing);
+    return ReadPng(out, nullptr, &nothing, {&accept, facts, 0});
   }
   StreamCloser closer(stream);
-  return ReadPng(out, stream, nullptr);
+  return ReadPng(out, stream, nullptr, {&accept, facts, StreamLength(stream)});
 }
 
-std::int32_t PngBytesToBmp(Cbuffer& out, std::span<const std::uint8_t> png) {
+std::int32_t PngBytesToBmp(Cbuffer& out, std::span<const std::uint8_t> png,
+                           const PngHeaderCheck& accept, PngHeaderFacts* facts) {
   MemorySource source{png.data(), png.size(), 0};
-  return ReadPng(out, nullptr, &source);
+  return ReadPng(out, nullptr, &source, {&accept, facts, png.size()});
 }

@@ -2,20 +2,51 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
 #include "io/cbuffer.h"
 
+// What a PNG's header says about the BmpImage it would become: the bit count
+// of the table in raster/png_import.cpp (0 for grey) and the sides.
+struct PngHeaderFacts {
+  std::int32_t bitCount = 0;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+
+// Decides from the header alone whether the image is wanted.
+using PngHeaderCheck = std::function<bool(const PngHeaderFacts&)>;
+
+// The result when a PngHeaderCheck refused the image.
+inline constexpr std::int32_t kPngRefused = -1;
+
 // Builds a BmpImage from the PNG file `imageFile`, read by name. Returns the
 // image's byte length (> 0), with `out` replaced by exactly that many bytes,
 // or 0 on failure, with libpng's message printed on standard error as
-// "libpng error: %s". Images whose BMP or decoded rows would not fit in 31
-// bits are refused the same way ("Image too large to convert") before
-// anything is allocated. After a 0 result `out` is unchanged, except when the
-// final allocation of the image itself fails ("Out of memory"): that releases
-// the old block.
-std::int32_t PngToBmp(Cbuffer& out, const std::wstring& imageFile);
+// "libpng error: %s".
+//
+// Once libpng has read the chunks before the image data, and before anything
+// the image needs is allocated:
+//   - `facts` (when given) receives what the header says, and `accept` (when
+//     given) may refuse the image: the result is then kPngRefused, nothing
+//     is printed and the image data is not read;
+//   - an image whose BMP or decoded rows would not fit in 31 bits fails with
+//     "Image too large to convert";
+//   - an image whose data the file is too short to hold fails with "Not
+//     enough image data", as libpng says of data that ends early: a deflate
+//     stream inflates to at most kMaxInflateRatio bytes per byte.
+// After a result other than a length `out` is unchanged, except when the
+// final allocation of the image itself fails ("Out of memory"): that
+// releases the old block.
+std::int32_t PngToBmp(Cbuffer& out, const std::wstring& imageFile,
+                      const PngHeaderCheck& accept = {}, PngHeaderFacts* facts = nullptr);
 
 // The same from PNG bytes already in memory.
-std::int32_t PngBytesToBmp(Cbuffer& out, std::span<const std::uint8_t> png);
+std::int32_t PngBytesToBmp(Cbuffer& out, std::span<const std::uint8_t> png,
+                           const PngHeaderCheck& accept = {}, PngHeaderFacts* facts = nullptr);
+
+// The most a deflate stream can inflate to per byte: its densest code is a
+// 258-byte match in two bits (one-bit length and distance codes).
+inline constexpr std::uint64_t kMaxInflateRatio = 1032;

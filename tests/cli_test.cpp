@@ -1,13 +1,15 @@
 // The command line through the real executable: exact output, exit status,
 // locale and working-directory behaviour. The conversions themselves are
 // tested elsewhere; here a found input shows only as the absence of the
-// "not found" message.
+// "not found" message, except for damaged ovk files that claim far more than
+// they hold, which must be refused within a memory limit.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "support/ovk_test_writer.h"
 #include "support/run_process.h"
 #include "support/test_files.h"
 
@@ -18,6 +20,7 @@ using testing_support::ProcessResult;
 using testing_support::RunProcess;
 using testing_support::ScratchDir;
 using testing_support::WriteBytes;
+namespace ts = testing_support;
 
 const char kUsage[] =
     "ovk Converter ver.0.3b\n"
@@ -146,6 +149,49 @@ TEST(Cli, NameTooLongToExistSaysSo) {
   ProcessResult r = RunOvkconv({name});
   EXPECT_EQ(r.out, "ファイル名が長すぎます(" + name + ")\n");
   EXPECT_EQ(r.status, 255);
+}
+
+// Damaged ovk files that claim far more than they hold, among them a 36-byte
+// picture of 23168 x 23168 and 1 KB of tiles 2^30 wide: run with a quarter
+// of a gigabyte of address space, each is refused before the image is
+// allocated, as BMP and as PNG, and nothing is written.
+TEST(Cli, OvkFilesClaimingMoreThanTheyHoldAreRefusedWithinAMemoryLimit) {
+  ScratchDir dir;
+  const ts::Picture p{16, 16, ts::Bytes(256, 1), ts::Bytes(16, 0x80)};
+  // The packed section at `at` claims a byte more than its data can produce.
+  auto overClaim = [](ts::Bytes f, std::size_t at) {
+    const std::uint32_t claim = 4109 * (f[at] + 256u * f[at + 1] - 8) + 1;
+    for (int k = 0; k < 4; ++k) f[at + 4 + k] = static_cast<std::uint8_t>(claim >> 8 * k);
+    return f;
+  };
+  const std::size_t pal = ts::PackedSection(p.palette).size();
+  ts::Bytes v1002 = ts::SmallHeader(1002, 23168, 23168);
+  ts::Append(v1002, ts::ClaimingSection(0, 1024));
+  ts::Append(v1002, ts::ClaimingSection(0, 23168u * 23168u));
+  ts::Bytes v1006 = ts::CcpiHeader(16 + 1024, 256, 30, 30, 32000, 16000, 0);
+  v1006.resize(24 + 1024);
+  const std::vector<ts::Bytes> files = {
+      v1002,
+      v1006,
+      overClaim(ts::Ovk1001(16, 16, std::vector<std::uint16_t>(256, 1)), 12),
+      overClaim(ts::Ovk1002(p), 12 + pal),
+      overClaim(ts::Ovk1004(p), 16 + pal),
+      overClaim(ts::Ovk1005(p, {false, false}, 0), 16 + pal + 4),
+      overClaim(ts::Ovk1006(p, {.packed = true}), 24)};
+  ts::ProcessOptions limited;
+  limited.addressSpaceKib = 256 * 1024;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const std::string in = dir.File(std::to_string(i) + ".ovk");
+    WriteBytes(in, files[i]);
+    for (const std::vector<std::string>& args : {std::vector{in}, {"-p", in}}) {
+      ProcessResult r = RunOvkconv(args, limited);
+      EXPECT_EQ(r.out, "ovk変換エラー(5)\n") << i << " " << args[0];
+      EXPECT_EQ(r.status, 255);
+    }
+  }
+  EXPECT_EQ(v1002.size(), 36u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+            static_cast<std::ptrdiff_t>(files.size()));
 }
 
 }  // namespace

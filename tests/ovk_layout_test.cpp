@@ -210,13 +210,79 @@ TEST(OvkWalk, CcpiPaletteAndStreamLimits) {
   PutU32At(raw, 4, 0xFFFFFFF0);
   EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
 
-  // A packed stream whose content is shorter than the palette.
-  Bytes packed = CcpiHeader(0, 16, 4, 4, 16, 16, 0x80);
-  Append(packed, PackedSection(Bytes(60, 1)));
-  EXPECT_EQ(Walk(packed), OvkCheck::kDamaged);
-  packed = CcpiHeader(0, 16, 4, 4, 16, 16, 0x80);
-  Append(packed, PackedSection(Bytes(64, 1)));
-  EXPECT_EQ(Walk(packed), OvkCheck::kOk);
+  // A packed stream whose content is shorter than the palette, or leaves
+  // less than the 8 bytes the one 16 x 16 tile takes at least.
+  for (std::size_t content : {60u, 64u + 7, 64u + 8}) {
+    Bytes packed = CcpiHeader(0, 16, 4, 4, 16, 16, 0x80);
+    Append(packed, PackedSection(Bytes(content, 1)));
+    EXPECT_EQ(Walk(packed), content == 64 + 8 ? OvkCheck::kOk : OvkCheck::kDamaged) << content;
+  }
+}
+
+// A palette section claims at most 4109 bytes of content per byte of its
+// data (for the pixel sections see the Cli tests), and the picture must be
+// within what the pixel section can produce whatever unpackedSize says:
+// 4 packed bytes stand for 16436 bytes at most.
+TEST(OvkWalk, SectionsMustBackTheirClaimsAndThePicture) {
+  struct Case {
+    std::uint32_t version;
+    std::int32_t width, height;
+    Bytes palette;
+    std::uint32_t packedBytes, unpackedSize;
+    OvkCheck want;
+  };
+  const Bytes pal = PackedSection(Bytes(16, 7));
+  const Case cases[] = {
+      {1002, 16, 16, ClaimingSection(0, 4), 4, 0, OvkCheck::kDamaged},  // palette from nothing
+      {1004, 16, 16, ClaimingSection(1, 4), 4, 0, OvkCheck::kOk},
+      {1002, 4, 4109, pal, 4, 0, OvkCheck::kOk},  // a short plane is allowed
+      {1002, 4, 4110, pal, 4, 0, OvkCheck::kDamaged},
+      {1001, 2, 4110, {}, 4, 0, OvkCheck::kDamaged},  // 16-bit stride 4
+      {1004, 4, 4104, pal, 4, 0, OvkCheck::kOk},      // whole bands of 8 rows
+      {1004, 4, 4105, pal, 4, 0, OvkCheck::kDamaged},
+      // 1005: a whole block across and down, the map (a nibble a block) and
+      // the mode byte.
+      {1005, 48, 15, pal, 1, 2, OvkCheck::kOk},
+      {1005, 48, 15, pal, 1, 1, OvkCheck::kDamaged},
+      {1005, 12, 40000000, pal, 1, 1, OvkCheck::kDamaged},
+      {1005, 16, 7, pal, 1, 1, OvkCheck::kDamaged},
+  };
+  for (const Case& c : cases) {
+    Bytes file = c.version <= 1002 ? SmallHeader(c.version, c.width, c.height)
+                                   : LargeHeader(c.version, c.width, c.height, 4);
+    Append(file, c.palette);
+    if (c.version == 1005) AppendU32(file, 0);
+    Append(file, ClaimingSection(c.packedBytes, c.unpackedSize));
+    EXPECT_EQ(Walk(file), c.want) << c.version << " " << c.width << "x" << c.height << " claiming "
+                                  << c.unpackedSize;
+  }
+}
+
+// Version 1006: the tiles cover the picture, and the tile data holds at
+// least the shortest coding of every tile.
+TEST(OvkWalk, TilesMustCoverThePictureAndFitTheirData) {
+  struct Case {
+    std::int16_t width, height;
+    int widthLog2, heightLog2;
+    std::uint32_t tileBytes;
+    OvkCheck want;
+  };
+  const Case cases[] = {
+      {16, 16, 4, 4, 8, OvkCheck::kOk},          {16, 16, 4, 4, 7, OvkCheck::kDamaged},
+      {30, 16, 4, 4, 16, OvkCheck::kOk},         {30, 16, 4, 4, 15, OvkCheck::kDamaged},
+      {64, 64, 6, 6, 17, OvkCheck::kOk},         {64, 64, 6, 6, 16, OvkCheck::kDamaged},
+      {16, 16, 5, 4, 999, OvkCheck::kDamaged},  // wider than the stride
+      {16, 24, 4, 4, 999, OvkCheck::kDamaged},  // the last 8 rows uncovered
+      {16, 16, 0, 4, 999, OvkCheck::kDamaged},  // 1 pixel wide: no quads
+      {16, 16, 31, 30, 999, OvkCheck::kDamaged},
+  };
+  for (const Case& c : cases) {
+    Bytes raw =
+        CcpiHeader(16 + 4 + c.tileBytes, 1, c.widthLog2, c.heightLog2, c.width, c.height, 0);
+    raw.resize(raw.size() + 4 + c.tileBytes, 0);
+    EXPECT_EQ(Walk(raw), c.want) << c.width << "x" << c.height << " tiles 2^" << c.widthLog2
+                                 << " x 2^" << c.heightLog2 << ", " << c.tileBytes << " bytes";
+  }
 }
 
 }  // namespace

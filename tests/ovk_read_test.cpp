@@ -481,16 +481,15 @@ TEST_F(OvkRead, IndicesPastThePaletteAndTilesPastTheStride) {
   EXPECT_EQ(Rgba32(Decode(Ovk1002(p), 1).image), ExpectedRgba(p));
   EXPECT_EQ(Decode(Ovk1002(p), 0).image, ExpectedBmp8(p));
 
-  // A tile wider than the row stride: no tile decoded, index 0 everywhere.
+  // A tile wider than the row stride covers nothing: the file is damaged,
+  // however much tile data follows; so are tile sizes of 2^31 and above.
   Picture q = Sample(16, 16, 4);
-  Bytes raw = CcpiHeader(16 + 16, 4, 5, 4, 16, 16, 0x00);
+  Bytes raw = CcpiHeader(16 + 16 + 1000, 4, 5, 4, 16, 16, 0x00);
   Append(raw, Bytes(q.palette.begin(), q.palette.end()));
-  Decoded d = Decode(raw, 1);
-  ASSERT_EQ(d.code, 0);
-  EXPECT_EQ(Rgba32(d.image), ExpectedRgba(q, [](int, int) { return false; }));
-  // Tile sizes of 2^31 and above decode nothing either.
+  raw.resize(raw.size() + 1000, 0);
+  EXPECT_EQ(Decode(raw, 1).code, ovk::kDecodeDamaged);
   raw[16] = 200;
-  EXPECT_EQ(Decode(raw, 0).code, 0);
+  EXPECT_EQ(Decode(raw, 0).code, ovk::kDecodeDamaged);
 }
 
 TEST_F(OvkRead, DamagedFilesGiveCodes) {

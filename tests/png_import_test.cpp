@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -9,6 +10,7 @@
 #include "platform/platform.h"
 #include "raster/bmp_image.h"
 #include "raster/png_import.h"
+#include "support/bmp_builder.h"
 #include "support/test_files.h"
 
 namespace {
@@ -426,33 +428,27 @@ TEST(PngImport, OversizedImagesAreRefusedBeforeAllocating) {
                             {30000u, 30000u, 2},
                             {1000000u, 8000u, 0},
                             {2145u, 1000000u, 3}}) {
-    Bytes file = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
-    auto chunk = [&file](const char* type, Bytes data) {
-      for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<std::uint8_t>(data.size() >> s));
-      Bytes body(type, type + 4);
-      body.insert(body.end(), data.begin(), data.end());
-      std::uint32_t crc = 0xFFFFFFFF;
-      for (std::uint8_t b : body) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-      }
-      crc = ~crc;
-      file.insert(file.end(), body.begin(), body.end());
-      for (int s = 24; s >= 0; s -= 8) file.push_back(static_cast<std::uint8_t>(crc >> s));
-    };
-    Bytes ihdr;
-    for (std::uint32_t v : {w, h}) {
-      for (int s = 24; s >= 0; s -= 8) ihdr.push_back(static_cast<std::uint8_t>(v >> s));
-    }
-    ihdr.insert(ihdr.end(), {8, static_cast<std::uint8_t>(type), 0, 0, 0});
-    chunk("IHDR", ihdr);
-    if (type == 3) chunk("PLTE", Bytes(768));
-    chunk("IDAT", {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
-    chunk("IEND", {});
+    const Bytes file = testing_support::ChunkPng({w, h, 8, static_cast<std::uint8_t>(type)},
+                                                 {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01});
     Cbuffer out;
     testing::internal::CaptureStderr();
     EXPECT_EQ(Import(out, file), 0) << w << "x" << h;
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "libpng error: Image too large to convert\n");
+  }
+}
+
+// Image data inflates to at most 1032 bytes per byte of the file: the
+// densest data zlib writes passes; sides the file cannot fill fail before
+// anything is allocated, as libpng fails on data that runs out.
+TEST(PngImport, ImageDataMustFitInTheFile) {
+  const Bytes zeros = testing_support::ZlibZeros(2048u * (1 + 2048));
+  Cbuffer out;
+  ASSERT_EQ(Import(out, testing_support::ChunkPng({2048, 2048, 8, 3}, zeros)), 1078 + 2048 * 2048);
+  EXPECT_EQ(std::count(out.data() + 1078, out.data() + out.size(), 0), 2048 * 2048);
+  for (std::uint8_t interlace : {0, 1}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Import(out, testing_support::ChunkPng({2896, 2896, 8, 3, interlace}, zeros)), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "libpng error: Not enough image data\n");
   }
 }
 

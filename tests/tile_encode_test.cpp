@@ -99,6 +99,25 @@ TEST(TileEncodeGolden, OneColourTilesOfEverySize) {
   // The sizes the format's examples quote.
   EXPECT_EQ(Concat({table, Times({0x00, 0xFF, 0xFF}, 4)}).size(), 17u);
   EXPECT_EQ(Concat({table, Times({0x00, 0xFF, 0xFF}, 8)}).size(), 29u);
+
+  // One colour is the densest coding of all: the reader's floor on tile data,
+  // ShortestTileBytes, is exactly its length, short remainders included.
+  for (auto [width, height] : {std::pair{2, 2},
+                               {4, 2},
+                               {6, 2},
+                               {4, 4},
+                               {16, 16},
+                               {32, 32},
+                               {128, 64},
+                               {514, 2},
+                               {516, 2},
+                               {1030, 2}}) {
+    SCOPED_TRACE(testing::Message() << width << "x" << height);
+    const Tile tile{width, height, Bytes(static_cast<std::size_t>(width) * height, 0x05)};
+    const Encoded e = EncodeChecked(tile);
+    EXPECT_EQ(ShortestTileBytes(static_cast<std::uint64_t>(width / 2 * (height / 2))),
+              e.bytes.size());
+  }
 }
 
 // Runs are cut at 256 quads; what is left follows the rule for short runs.

@@ -1,5 +1,8 @@
 #include "support/bmp_builder.h"
 
+#include <gtest/gtest.h>
+#include <zlib.h>
+
 namespace testing_support {
 
 namespace {
@@ -75,6 +78,38 @@ std::vector<std::uint8_t> BuildBmp(const Picture& picture, const BmpOptions& opt
       out[pixelOffset + stored * stride + x] = picture.At(x, y);
     }
   }
+  return out;
+}
+
+std::vector<std::uint8_t> ChunkPng(const PngHeader& header, const std::vector<std::uint8_t>& idat) {
+  std::vector<std::uint8_t> file = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+  auto be32 = [](std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(v >> s));
+  };
+  auto chunk = [&](const char* type, const std::vector<std::uint8_t>& data) {
+    be32(file, static_cast<std::uint32_t>(data.size()));
+    std::vector<std::uint8_t> body(type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    file.insert(file.end(), body.begin(), body.end());
+    be32(file, static_cast<std::uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
+  };
+  std::vector<std::uint8_t> ihdr;
+  be32(ihdr, header.width);
+  be32(ihdr, header.height);
+  ihdr.insert(ihdr.end(), {header.bitDepth, header.colourType, 0, 0, header.interlace});
+  chunk("IHDR", ihdr);
+  if (header.colourType == 3) chunk("PLTE", std::vector<std::uint8_t>(768));
+  chunk("IDAT", idat);
+  chunk("IEND", {});
+  return file;
+}
+
+std::vector<std::uint8_t> ZlibZeros(std::size_t count) {
+  const std::vector<std::uint8_t> zeros(count, 0);
+  uLongf length = compressBound(static_cast<uLong>(count));
+  std::vector<std::uint8_t> out(length);
+  EXPECT_EQ(compress2(out.data(), &length, zeros.data(), static_cast<uLong>(count), 9), Z_OK);
+  out.resize(length);
   return out;
 }
 

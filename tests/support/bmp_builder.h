@@ -1,6 +1,7 @@
 // Building BMP files for tests of the writing side: 8-bit palette pictures
 // (Picture of support/ovk_test_writer.h) and the damaged or unusual variants
-// a converter meets.
+// a converter meets; and PNG files put together chunk by chunk, for headers
+// and image data that no encoder would pair.
 #pragma once
 
 #include <cstdint>
@@ -30,5 +31,20 @@ struct BmpOptions {
 
 // The picture as a BMP file: palette entries in B, G, R, A order.
 std::vector<std::uint8_t> BuildBmp(const Picture& picture, const BmpOptions& options = {});
+
+// A PNG file of IHDR (from the fields), for colour type 3 a PLTE of 256
+// black entries, one IDAT holding `idat` as it is, and IEND.
+struct PngHeader {
+  std::uint32_t width = 16;
+  std::uint32_t height = 16;
+  std::uint8_t bitDepth = 8;
+  std::uint8_t colourType = 3;
+  std::uint8_t interlace = 0;
+};
+std::vector<std::uint8_t> ChunkPng(const PngHeader& header, const std::vector<std::uint8_t>& idat);
+
+// `count` zero bytes compressed with zlib at its best, about a thousand to
+// one: image data of rows with filter type 0 and every sample 0.
+std::vector<std::uint8_t> ZlibZeros(std::size_t count);
 
 }  // namespace testing_support

@@ -175,6 +175,15 @@ Bytes PackedSection(const Bytes& content, Packing packing, std::size_t blockCont
   return s;
 }
 
+Bytes ClaimingSection(std::uint32_t packedBytes, std::uint32_t unpackedSize) {
+  Bytes s;
+  AppendU32(s, 8 + packedBytes);
+  AppendU32(s, unpackedSize);
+  AppendU32(s, 1);
+  s.resize(s.size() + packedBytes, 0);
+  return s;
+}
+
 Bytes PaddedPlane(const Picture& p) {
   const std::int32_t stride = Stride8(p.width);
   Bytes plane(static_cast<std::size_t>(stride) * p.height, 0);

@@ -26,6 +26,10 @@ void Append(Bytes& b, const Bytes& more);
 // packer's block size). unpackedSize is the content's length.
 Bytes PackedSection(const Bytes& content, Packing packing = Packing::kFlagLiterals,
                     std::size_t blockContent = 4096);
+// A packed section that claims `unpackedSize` bytes of content and holds
+// `packedBytes` zero bytes of packed data (one block, which unpacks to
+// nothing): for sizes that the data does not bear out.
+Bytes ClaimingSection(std::uint32_t packedBytes, std::uint32_t unpackedSize);
 
 // A picture: `indices` is width * height palette indices, rows top-down,
 // without padding; `palette` is 4-byte entries red, green, blue, alpha.

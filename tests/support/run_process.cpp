@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +95,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
       _exit(126);
     }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+    if (kAddressSpaceLimitsApply && options.addressSpaceKib != 0) {
+      const rlimit limit{options.addressSpaceKib * 1024, options.addressSpaceKib * 1024};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
     execve(program.c_str(), argv.data(), options.env ? envp.data() : environ);
     _exit(127);
   }

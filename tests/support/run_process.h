@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,7 +29,24 @@ struct ProcessOptions {
   // passed since it was started, unless it has finished by then.
   int signal = 0;
   std::chrono::microseconds signalAfter{0};
+  // A limit on the child's address space in KiB (setrlimit RLIMIT_AS); 0 for
+  // none. Not applied when kAddressSpaceLimitsApply is false.
+  std::uint64_t addressSpaceKib = 0;
 };
+
+// False in builds under the address sanitizer, whose shadow memory needs far
+// more address space than any limit a test would set.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSpaceLimitsApply = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSpaceLimitsApply = false;
+#else
+inline constexpr bool kAddressSpaceLimitsApply = true;
+#endif
+#else
+inline constexpr bool kAddressSpaceLimitsApply = true;
+#endif
 
 // Runs `program` with `args` (not counting argv[0], which is `program`).
 // Standard input is /dev/null.
