@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "bench_images.h"
-#include "ovk/decode_ovk.h"
+#include "ovk/decoder.h"
 #include "ovk/layout.h"
 #include "pack/unpack.h"
 #include "raster/bmp_image.h"

@@ -2,21 +2,13 @@
 
 #include "driver/output_name.h"
 #include "driver/usage.h"
-#include "ovk/convert.h"
+#include "driver/convert.h"
 #include "platform/platform.h"
 
 const Converters kProgramConverters = {ConvertFromOvk, ConvertToOvk};
 
 Route ChooseRoute(const std::wstring& imageFile) {
-  std::size_t dot = imageFile.rfind(L'.');
-  if (dot == std::wstring::npos || imageFile.size() - dot != 4) return Route::kToOvk;
-  // ASCII case folding only: towlower would depend on the locale.
-  for (std::size_t i = 1; i < 4; ++i) {
-    wchar_t c = imageFile[dot + i];
-    if (c >= L'A' && c <= L'Z') c = c - L'A' + L'a';
-    if (c != L".ovk"[i]) return Route::kToOvk;
-  }
-  return Route::kFromOvk;
+  return HasOvkExtension(imageFile) ? Route::kFromOvk : Route::kToOvk;
 }
 
 int Dispatch(const Options& options, const Converters& converters) {

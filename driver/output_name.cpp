@@ -48,3 +48,15 @@ bool DeriveOutputName(const std::wstring& imageFile, const std::wstring& destPat
   *out = std::move(name);
   return NameFits(*out);
 }
+
+bool HasOvkExtension(const std::wstring& name) {
+  const std::size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos || name.size() - dot != 4) return false;
+  const wchar_t* want = L".ovk";
+  for (std::size_t i = 1; i < 4; ++i) {
+    wchar_t c = name[dot + i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != want[i]) return false;
+  }
+  return true;
+}

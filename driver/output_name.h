@@ -30,3 +30,8 @@ bool DeriveOutputName(const std::wstring& imageFile, const std::wstring& destPat
 // platform::MaxPathBytes() and its last component fits
 // platform::MaxNameBytes().
 bool NameFits(const std::wstring& path);
+
+// True when the text from the last "." of `name` (anywhere in the path) is
+// ".ovk" in any case. ASCII case folding only: towlower would depend on the
+// locale.
+bool HasOvkExtension(const std::wstring& name);

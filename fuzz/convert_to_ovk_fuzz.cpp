@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "fuzz/quiet_stderr.h"
-#include "ovk/decode_ovk.h"
+#include "ovk/decoder.h"
 #include "ovk/layout.h"
-#include "ovk/ovk_writer.h"
+#include "driver/source.h"
 #include "ovk/tile_codec.h"
 #include "pack/pack.h"
 #include "pack/unpack.h"
@@ -60,7 +60,7 @@ Bytes Section(const Bytes& file, std::size_t* pos) {
 
 // Reads `file` back and compares it with the picture: `plane` top-down,
 // `palette` the 1024-byte palette area in ovk order.
-void Verify(const Bytes& file, const OvkTarget& target, std::int32_t width, std::int32_t height,
+void Verify(const Bytes& file, const ovk::OvkTarget& target, std::int32_t width, std::int32_t height,
             std::int32_t count, const Bytes& plane, const Bytes& palette) {
   const std::size_t pixels = plane.size();
   const std::size_t paletteBytes = 4 * static_cast<std::size_t>(count);
@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   static constexpr std::int32_t kVersions[] = {1000, 1002, 1004, 1006, 60, 1006, 60, 1000};
   const std::uint8_t options = data[0];
-  OvkTarget target;
+  ovk::OvkTarget target;
   Check(TargetForVersion(kVersions[options & 7], &target));
   const bool ignoreAlpha = (options & 8) != 0;
   SetBlockSize((options & 16) != 0 ? kMinBlockSize : kDefaultBlockSize);
@@ -147,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (input.Alloc(static_cast<std::int32_t>(size - 1)) == nullptr) return 0;
   if (size > 1) std::memcpy(input.data(), data + 1, size - 1);
   SourceImage image;
-  const SourceStatus status = PrepareSource(input, target, &image);
+  const SourceStatus status = PrepareSource(input.span(), target, &image);
   if (status != SourceStatus::kOk) return 0;
   const std::int32_t width = image.width;
   const std::int32_t height = image.height;
@@ -171,19 +171,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   Bytes file;
-  EncodeReport report;
-  const EncodeStatus result = EncodeOvk(
+  ovk::EncodeReport report;
+  const ovk::EncodeStatus result = ovk::EncodeOvk(
       image, target, ignoreAlpha,
       [&file](std::span<const std::uint8_t> bytes) {
         file.insert(file.end(), bytes.begin(), bytes.end());
         return true;
       },
       &report);
-  if (result == EncodeStatus::kTileOverflow) {
+  if (result == ovk::EncodeStatus::kTileOverflow) {
     Check(target.version == 1006 && file.empty() && report.tileOverflows >= 1);
     return 0;
   }
-  Check(result == EncodeStatus::kOk);
+  Check(result == ovk::EncodeStatus::kOk);
   Verify(file, target, width, height, image.count, plane, palette);
 
   // The program's reader sees the same picture.

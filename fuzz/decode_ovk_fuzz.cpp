@@ -18,7 +18,7 @@
 #include <memory>
 #include <span>
 
-#include "ovk/decode_ovk.h"
+#include "ovk/decoder.h"
 #include "ovk/layout.h"
 #include "raster/bmp_image.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "ovk/decode_ovk.h"
+#include "ovk/decoder.h"
 #include "ovk/layout.h"
 
 bool RowsToBlocks(std::span<const std::uint8_t> rows, std::span<std::uint8_t> dest,

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "io/cbuffer.h"
 
@@ -88,6 +89,11 @@ inline void PutS32(std::uint8_t* image, int offset, std::int32_t v) {
 }
 
 }  // namespace bmp
+
+// True when `bytes` begin with "BM".
+inline bool HasBmpSignature(std::span<const std::uint8_t> bytes) {
+  return bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M';
+}
 
 // Bytes per row: the row's bits rounded up to whole 32-bit words,
 // ((width * bitCount + 31) / 32) * 4. Returns -1 when width or bitCount is

@@ -384,6 +384,13 @@ class StreamCloser {
 
 }  // namespace
 
+bool HasPngSignature(std::span<const std::uint8_t> bytes) {
+  constexpr std::size_t kSignatureBytes = 8;
+  if (bytes.size() < kSignatureBytes) return false;
+  // png_sig_cmp takes a non-const pointer but only reads.
+  return png_sig_cmp(const_cast<std::uint8_t*>(bytes.data()), 0, kSignatureBytes) == 0;
+}
+
 std::int32_t PngToBmp(Cbuffer& out, const std::wstring& imageFile, const PngHeaderCheck& accept,
                       PngHeaderFacts* facts) {
   std::FILE* stream = platform::OpenStream(imageFile, "rb");

@@ -16,6 +16,9 @@ struct PngHeaderFacts {
   std::int32_t height = 0;
 };
 
+// True when `bytes` begin with the 8-byte PNG signature.
+bool HasPngSignature(std::span<const std::uint8_t> bytes);
+
 // Decides from the header alone whether the image is wanted.
 using PngHeaderCheck = std::function<bool(const PngHeaderFacts&)>;
 

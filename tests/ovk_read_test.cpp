@@ -12,8 +12,8 @@
 #include <string>
 
 #include "io/cbuffer.h"
-#include "ovk/convert.h"
-#include "ovk/decode_ovk.h"
+#include "driver/convert.h"
+#include "ovk/decoder.h"
 #include "ovk/layout.h"
 #include "platform/platform.h"
 #include "raster/bmp_image.h"

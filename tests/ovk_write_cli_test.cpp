@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "ovk/convert.h"
+#include "driver/convert.h"
 #include "platform/platform.h"
 #include "raster/png_export.h"
 #include "support/bmp_builder.h"

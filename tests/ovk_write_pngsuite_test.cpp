@@ -81,7 +81,7 @@ TEST(PngSuiteToOvk, EveryFileConvertsOrIsRefusedWithItsBitCount) {
     for (int version : {1000, 1002, 1004, 1006, 60}) {
       SCOPED_TRACE(version);
       WriteRun run = WriteInMemory(png, version);
-      ASSERT_EQ(run.encode, EncodeStatus::kOk);
+      ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
       std::optional<Picture> back =
           testing_support::ReadBackStructurally(run.bytes, expected.palette.size() / 4);
       ASSERT_TRUE(back);

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "ovk/decode_ovk.h"
+#include "ovk/decoder.h"
 #include "ovk/rows_to_blocks.h"
 #include "pack/pack.h"
 #include "support/bmp_builder.h"
@@ -122,7 +122,7 @@ TEST_F(WriterTest, Version1000FullPalette) {
   Picture p = Gradient(16, 16);
   WriteRun run = WriteInMemory(BuildBmp(p), 1000);
   ASSERT_EQ(run.source, SourceStatus::kOk);
-  ASSERT_EQ(run.encode, EncodeStatus::kOk);
+  ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
   ASSERT_EQ(run.bytes.size(), 1292u);
   EXPECT_EQ(run.bytes, testing_support::Expected1000(p));
   // The first pixel row is the BMP's last stored row.
@@ -142,7 +142,7 @@ TEST_F(WriterTest, Version1000ShortPaletteIsPaddedWithZeros) {
     BmpOptions o;
     o.colorCountField = field;
     WriteRun run = WriteInMemory(BuildBmp(p, o), 1000);
-    ASSERT_EQ(run.encode, EncodeStatus::kOk);
+    ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
     ASSERT_EQ(run.bytes.size(), 1292u);
     EXPECT_EQ(run.bytes, testing_support::Expected1000(p));
     EXPECT_TRUE(std::all_of(run.bytes.begin() + 12 + 64, run.bytes.begin() + 1036,
@@ -154,7 +154,7 @@ TEST_F(WriterTest, Version1006RawSixteenBySixteenIsExactly1056Bytes) {
   Picture p = Flat(16, 16, 5, 256);
   std::fill(p.palette.begin(), p.palette.end(), 0);
   WriteRun run = WriteInMemory(BuildBmp(p), 60);
-  ASSERT_EQ(run.encode, EncodeStatus::kOk);
+  ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
   Bytes expected = {0xEE, 0x03, 0, 0, 0x18, 0x04, 0,  0, 'C', 'C', 'P', 'I',
                     7,    0,    0, 1, 4,    4,    16, 0, 16,  0,   2,   0};
   expected.resize(24 + 1024, 0);
@@ -169,18 +169,18 @@ TEST_F(WriterTest, PackedVersionsMatchTheirLayout) {
     Bytes bmp = BuildBmp(p);
     SCOPED_TRACE(entries);
     WriteRun v2 = WriteInMemory(bmp, 1002);
-    ASSERT_EQ(v2.encode, EncodeStatus::kOk);
+    ASSERT_EQ(v2.encode, ovk::EncodeStatus::kOk);
     EXPECT_EQ(v2.bytes, testing_support::Expected1002(p));
     WriteRun v4 = WriteInMemory(bmp, 1004);
-    ASSERT_EQ(v4.encode, EncodeStatus::kOk);
+    ASSERT_EQ(v4.encode, ovk::EncodeStatus::kOk);
     EXPECT_EQ(v4.bytes, testing_support::Expected1004(p));
     EXPECT_EQ(Le32(v4.bytes, 12), static_cast<std::uint32_t>(entries));
     // 64 x 48 starts at 64 x 16 tiles: the width gives 2^6, the height 2^4.
     WriteRun v6 = WriteInMemory(bmp, 1006);
-    ASSERT_EQ(v6.encode, EncodeStatus::kOk);
+    ASSERT_EQ(v6.encode, ovk::EncodeStatus::kOk);
     EXPECT_EQ(v6.bytes, testing_support::Expected1006(p, 6, 4, true));
     WriteRun raw = WriteInMemory(bmp, 60);
-    ASSERT_EQ(raw.encode, EncodeStatus::kOk);
+    ASSERT_EQ(raw.encode, ovk::EncodeStatus::kOk);
     EXPECT_EQ(raw.bytes, testing_support::Expected1006(p, 6, 4, false));
     // The packed stream unpacks to what the raw file holds.
     std::size_t pos = 24;
@@ -198,8 +198,8 @@ TEST_F(WriterTest, BlockSizeSetsTheBlocksOfEachSection) {
   WriteRun small = WriteInMemory(bmp, 1002);
   SetBlockSize(kDefaultBlockSize);
   WriteRun large = WriteInMemory(bmp, 1002);
-  ASSERT_EQ(small.encode, EncodeStatus::kOk);
-  ASSERT_EQ(large.encode, EncodeStatus::kOk);
+  ASSERT_EQ(small.encode, ovk::EncodeStatus::kOk);
+  ASSERT_EQ(large.encode, ovk::EncodeStatus::kOk);
   const std::size_t pixelSection = 12 + 4 + Le32(small.bytes, 12);
   EXPECT_EQ(Le32(small.bytes, pixelSection + 8), 2u);
   EXPECT_EQ(Le32(large.bytes, 12 + 4 + Le32(large.bytes, 12) + 8), 1u);
@@ -240,8 +240,11 @@ TEST_F(WriterTest, TopDownBmpWritesTheSameFileAsItsBottomUpTwin) {
     WriteRun a = WriteInMemory(BuildBmp(p), version);
     WriteRun b = WriteInMemory(BuildBmp(p, topDown), version);
     ASSERT_EQ(b.source, SourceStatus::kOk);
-    ASSERT_EQ(b.encode, EncodeStatus::kOk);
+    ASSERT_EQ(b.encode, ovk::EncodeStatus::kOk);
     EXPECT_EQ(a.bytes, b.bytes);
+    // The writer reads the picture; it never reorders the caller's rows.
+    EXPECT_TRUE(a.inputUnchanged);
+    EXPECT_TRUE(b.inputUnchanged);
   }
 }
 
@@ -266,7 +269,7 @@ TEST_F(WriterTest, TileSizeFollowsTheTrailingZeroBitsOfEachSide) {
     std::mt19937 rng(c.width);
     Picture p = RandomPicture(rng, c.width, c.height, 2, 30);
     WriteRun run = WriteInMemory(BuildBmp(p), 60);
-    ASSERT_EQ(run.encode, EncodeStatus::kOk);
+    ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
     EXPECT_EQ(run.report.tileOverflows, 0);
     EXPECT_EQ(run.bytes[16], c.wlog);
     EXPECT_EQ(run.bytes[17], c.hlog);
@@ -281,7 +284,7 @@ Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height) {
 
 TEST_F(WriterTest, NoiseOverflowsEveryTileSizeAndGivesUp) {
   WriteRun run = WriteInMemory(BuildBmp(Noise(1, 256, 128)), 1006);
-  EXPECT_EQ(run.encode, EncodeStatus::kTileOverflow);
+  EXPECT_EQ(run.encode, ovk::EncodeStatus::kTileOverflow);
   EXPECT_EQ(run.report.tileOverflows, 3);  // (7, 6), (6, 5), (5, 5)
   EXPECT_EQ(run.report.tileWidthLog2, 5);
   EXPECT_EQ(run.report.tileHeightLog2, 5);
@@ -291,14 +294,14 @@ TEST_F(WriterTest, NoiseOverflowsEveryTileSizeAndGivesUp) {
 TEST_F(WriterTest, NarrowNoiseSucceedsOnTheSecondAttempt) {
   Picture p = Noise(2, 48, 128);
   WriteRun run = WriteInMemory(BuildBmp(p), 60);
-  ASSERT_EQ(run.encode, EncodeStatus::kOk);
+  ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
   EXPECT_EQ(run.report.tileOverflows, 1);
   EXPECT_EQ(run.bytes[16], 4);
   EXPECT_EQ(run.bytes[17], 5);
   EXPECT_EQ(run.bytes, testing_support::Expected1006(p, 4, 5, false));
   // A 16 x 16 noise tile has 64 quads and always fits.
   WriteRun small = WriteInMemory(BuildBmp(Noise(3, 16, 16)), 60);
-  EXPECT_EQ(small.encode, EncodeStatus::kOk);
+  EXPECT_EQ(small.encode, ovk::EncodeStatus::kOk);
   EXPECT_EQ(small.report.tileOverflows, 0);
 }
 
@@ -308,20 +311,20 @@ TEST_F(WriterTest, SinkFailureStopsTheWriting) {
     Cbuffer input;
     ASSERT_NE(input.Alloc(static_cast<std::int32_t>(bmp.size())), nullptr);
     std::copy(bmp.begin(), bmp.end(), input.data());
-    OvkTarget target;
+    ovk::OvkTarget target;
     ASSERT_TRUE(TargetForVersion(version, &target));
     SourceImage image;
-    ASSERT_EQ(PrepareSource(input, target, &image), SourceStatus::kOk);
+    ASSERT_EQ(PrepareSource(input.span(), target, &image), SourceStatus::kOk);
     int calls = 0;
-    EncodeReport report;
-    EXPECT_EQ(EncodeOvk(
+    ovk::EncodeReport report;
+    EXPECT_EQ(ovk::EncodeOvk(
                   image, target, false,
                   [&calls](std::span<const std::uint8_t>) {
                     ++calls;
                     return false;
                   },
                   &report),
-              EncodeStatus::kSinkFailed)
+              ovk::EncodeStatus::kSinkFailed)
         << version;
     EXPECT_EQ(calls, 1) << "no piece is offered after a refusal; version " << version;
   }
@@ -330,7 +333,7 @@ TEST_F(WriterTest, SinkFailureStopsTheWriting) {
 // --- Which inputs are taken ------------------------------------------------
 
 TEST(WriterVersions, OnlyTheWritableVersionsAreTargets) {
-  OvkTarget t;
+  ovk::OvkTarget t;
   ASSERT_TRUE(TargetForVersion(60, &t));
   EXPECT_EQ(t.version, 1006u);
   EXPECT_FALSE(t.packed);
@@ -448,7 +451,7 @@ TEST(WriterInputs, Version1006RefusesSidesOf32768) {
   // 32752 is the largest multiple of 16 that fits.
   Picture largest = Flat(32752, 16, 1, 2);
   WriteRun ok = WriteInMemory(BuildBmp(largest), 60);
-  ASSERT_EQ(ok.encode, EncodeStatus::kOk);
+  ASSERT_EQ(ok.encode, ovk::EncodeStatus::kOk);
   EXPECT_EQ(Le16(ok.bytes, 18), 32752);
   EXPECT_EQ(ok.bytes[16], 4);  // 32752 = 16 * 2047
 }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ovk/decode_ovk.h"
+#include "ovk/decoder.h"
 #include "ovk/layout.h"
 #include "ovk/tile_codec.h"
 #include "pack/pack.h"
@@ -33,7 +33,7 @@ void AppendLe16(Bytes& out, std::uint16_t v) {
 
 WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha) {
   WriteRun run;
-  OvkTarget target;
+  ovk::OvkTarget target;
   if (!TargetForVersion(versionArgument, &target)) {
     ADD_FAILURE() << "not a writable version: " << versionArgument;
     return run;
@@ -45,18 +45,19 @@ WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ig
   }
   std::copy(input.begin(), input.end(), buffer.data());
   SourceImage image;
-  run.source = PrepareSource(buffer, target, &image);
+  run.source = PrepareSource(buffer.span(), target, &image);
   run.bitCount = image.bitCount;
   run.width = image.width;
   run.height = image.height;
   if (run.source != SourceStatus::kOk) return run;
-  run.encode = EncodeOvk(
+  run.encode = ovk::EncodeOvk(
       image, target, ignoreAlpha,
       [&run](std::span<const std::uint8_t> bytes) {
         run.bytes.insert(run.bytes.end(), bytes.begin(), bytes.end());
         return true;
       },
       &run.report);
+  run.inputUnchanged = std::equal(input.begin(), input.end(), buffer.data());
   return run;
 }
 

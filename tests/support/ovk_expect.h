@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "ovk/ovk_writer.h"
+#include "driver/source.h"
 #include "support/bmp_builder.h"
 
 namespace testing_support {
@@ -17,11 +17,13 @@ std::uint16_t Le16(const Bytes& b, std::size_t at);
 void AppendLe32(Bytes& out, std::uint32_t v);
 void AppendLe16(Bytes& out, std::uint16_t v);
 
-// One run of PrepareSource and EncodeOvk on file bytes, the output collected.
+// One run of PrepareSource and ovk::EncodeOvk on file bytes, the output collected.
 struct WriteRun {
   SourceStatus source = SourceStatus::kNotImage;
-  EncodeStatus encode = EncodeStatus::kInternal;
-  EncodeReport report;
+  ovk::EncodeStatus encode = ovk::EncodeStatus::kInternal;
+  ovk::EncodeReport report;
+  // The input bytes as they were before the run, after it.
+  bool inputUnchanged = false;
   std::int32_t bitCount = 0, width = 0, height = 0;  // as PrepareSource reported them
   Bytes bytes;
 };

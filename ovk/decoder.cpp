@@ -7,7 +7,7 @@
 // the 8- and 16-bit forms, a separate top-down index plane in the 32-bit form
 // of a palette version, which is then expanded through the palette and the
 // transparency mask.
-#include "ovk/decode_ovk.h"
+#include "ovk/decoder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,14 +1,14 @@
 // BMP or PNG file -> ovk file: the file handling and the messages around the
-// in-memory writer of ovk/ovk_writer.h.
+// in-memory writer of ovk/encoder.h.
 #include <cstdint>
 #include <string>
 
 #include "driver/output_name.h"
+#include "driver/source.h"
 #include "io/load_file.h"
 #include "io/output_file.h"
-#include "ovk/convert.h"
-#include "ovk/messages.h"
-#include "ovk/ovk_writer.h"
+#include "driver/convert.h"
+#include "driver/messages.h"
 #include "pack/pack.h"
 #include "platform/platform.h"
 
@@ -29,7 +29,7 @@ constexpr const wchar_t* kCannotConvert = L"%sはこの形式では変換でき�
 int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
                  bool ignoreAlpha, std::int32_t blockSize) {
   SetBlockSize(blockSize);
-  OvkTarget target;
+  ovk::OvkTarget target;
   if (!TargetForVersion(version, &target)) {
     platform::Print(kUnsupportedVersion, static_cast<int>(version));
     return -1;
@@ -49,7 +49,7 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
   }
 
   SourceImage image;
-  switch (PrepareSource(input, target, &image)) {
+  switch (PrepareSource(input.span(), target, &image)) {
     case SourceStatus::kOk:
       break;
     case SourceStatus::kNotImage:
@@ -85,8 +85,8 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
     return -1;
   }
 
-  EncodeReport report;
-  const EncodeStatus status = EncodeOvk(
+  ovk::EncodeReport report;
+  const ovk::EncodeStatus status = ovk::EncodeOvk(
       image, target, ignoreAlpha,
       [&output](std::span<const std::uint8_t> bytes) {
         return output.Write(bytes.data(), bytes.size());
@@ -95,23 +95,23 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
 
   // Every tile overflow but a final one was followed by a retry.
   const int retries =
-      status == EncodeStatus::kTileOverflow ? report.tileOverflows - 1 : report.tileOverflows;
+      status == ovk::EncodeStatus::kTileOverflow ? report.tileOverflows - 1 : report.tileOverflows;
   for (int i = 0; i < retries; ++i) {
     platform::Print(kTileOverflow);
     platform::Print(kRetrying);
   }
   switch (status) {
-    case EncodeStatus::kOk:
+    case ovk::EncodeStatus::kOk:
       break;
-    case EncodeStatus::kTileOverflow:
+    case ovk::EncodeStatus::kTileOverflow:
       platform::Print(kTileOverflow);
       platform::Print(kCannotConvert, imageFile.c_str());
       return -1;
-    case EncodeStatus::kNoMemory:
+    case ovk::EncodeStatus::kNoMemory:
       platform::Print(kNoMemory, static_cast<long long>(report.failedAllocation));
       return -1;
-    case EncodeStatus::kSinkFailed:
-    case EncodeStatus::kInternal:
+    case ovk::EncodeStatus::kSinkFailed:
+    case ovk::EncodeStatus::kInternal:
       platform::Print(kWriteFailed, outputName.c_str());
       return -1;
   }

@@ -24,10 +24,10 @@
 #include "io/cbuffer.h"
 #include "io/load_file.h"
 #include "io/output_file.h"
-#include "ovk/convert.h"
-#include "ovk/decode_ovk.h"
+#include "driver/convert.h"
+#include "ovk/decoder.h"
 #include "ovk/layout.h"
-#include "ovk/messages.h"
+#include "driver/messages.h"
 #include "platform/platform.h"
 #include "raster/bmp_image.h"
 #include "raster/png_export.h"
@@ -38,19 +38,6 @@ using namespace ovk::messages;
 
 constexpr const wchar_t* kNoMemory = L"メモリ確保に失敗(%dbytes)\n";
 constexpr const wchar_t* kDecodeError = L"ovk変換エラー(%d)\n";
-
-// The text from the last "." of the name, compared with ".ovk" ignoring case.
-bool HasOvkExtension(const std::wstring& name) {
-  const std::size_t dot = name.rfind(L'.');
-  if (dot == std::wstring::npos || name.size() - dot != 4) return false;
-  const wchar_t* want = L".ovk";
-  for (std::size_t i = 0; i < 4; ++i) {
-    wchar_t c = name[dot + i];
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    if (c != want[i]) return false;
-  }
-  return true;
-}
 
 // The fields that the conversion sets before decoding; DecodeOvk fills the
 // rest.

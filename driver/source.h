@@ -1,0 +1,34 @@
+// The input picture of a conversion to ovk: the typed target a -v value asks
+// for, and the input bytes recognised as a BMP or PNG file.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "ovk/encoder.h"
+#include "raster/bmp_image.h"
+
+// 1000, 1002 and 1004 as they are, 1006 packed, and 60 for 1006 with the tile
+// stream raw. False for any other value.
+bool TargetForVersion(std::int32_t versionArgument, ovk::OvkTarget* target);
+
+enum class SourceStatus {
+  kOk,
+  kNotImage,     // neither "BM" nor the PNG signature
+  kPngFailed,    // libpng could not read the PNG (it printed its own message)
+  kUnsupported,  // not a picture this program can write (see ovk::ReadBmpSource)
+};
+
+// The picture, and the BmpImage a PNG input became (empty for a BMP input).
+struct SourceImage : ovk::SourceImage {
+  BmpImage decoded;
+};
+
+// Recognises `input` by content: bytes that begin with "BM" are a BMP file,
+// bytes that begin with the PNG signature a PNG file, which becomes a
+// BmpImage in image->decoded. A PNG's bit count and sides are checked from
+// its header, before its image data is read; then the BMP image is checked by
+// ovk::ReadBmpSource. `input` must stay alive and unchanged while `image` is
+// used.
+SourceStatus PrepareSource(std::span<const std::uint8_t> input, const ovk::OvkTarget& target,
+                           SourceImage* image);

@@ -1,0 +1,4 @@
+// Old path of driver/convert.h.
+#pragma once
+
+#include "driver/convert.h"

@@ -1,0 +1,4 @@
+// Old path of ovk/decoder.h.
+#pragma once
+
+#include "ovk/decoder.h"
