@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <span>
 
+#include "io/byte_order.h"
+
 class ByteReader {
  public:
   explicit ByteReader(std::span<const std::uint8_t> data) : data_(data) {}
@@ -41,16 +43,13 @@ class ByteReader {
   }
   bool ReadU16(std::uint16_t* v) {
     if (remaining() < 2) return false;
-    *v = static_cast<std::uint16_t>(data_[pos_] | (data_[pos_ + 1] << 8));
+    *v = LoadU16(data_.data() + pos_);
     pos_ += 2;
     return true;
   }
   bool ReadU32(std::uint32_t* v) {
     if (remaining() < 4) return false;
-    *v = static_cast<std::uint32_t>(data_[pos_]) |
-         (static_cast<std::uint32_t>(data_[pos_ + 1]) << 8) |
-         (static_cast<std::uint32_t>(data_[pos_ + 2]) << 16) |
-         (static_cast<std::uint32_t>(data_[pos_ + 3]) << 24);
+    *v = LoadU32(data_.data() + pos_);
     pos_ += 4;
     return true;
   }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "io/byte_order.h"
 #include "io/cbuffer.h"
 #include "ovk/block1005.h"
 #include "ovk/layout.h"
@@ -70,7 +71,7 @@ bool DecodeTiles(const OvkHeader& h, std::span<const std::uint8_t> tiles, std::u
 // have a reserved bit set.
 bool HasBadCcpiFlags(std::span<const std::uint8_t> file) {
   if (file.size() < static_cast<std::size_t>(kCcpiHeaderSize)) return false;
-  return bmp::GetU32(file.data(), kOffVersion) == kVersion1006 &&
+  return LoadU32(file.data() + kOffVersion) == kVersion1006 &&
          std::memcmp(file.data() + kCcpiOffMagic, kCcpiMagic, 4) == 0 &&
          (file[kCcpiOffFlags] & kCcpiFlagsReservedMask) != 0;
 }
@@ -132,7 +133,7 @@ bool Expand16To32(std::span<std::uint8_t> target, std::span<const std::uint8_t> 
     const std::uint8_t* in = source.data() + static_cast<std::size_t>(height - 1 - y) * srcStride;
     std::uint8_t* out = target.data() + static_cast<std::size_t>(y) * rowOut;
     for (std::int32_t x = 0; x < width; ++x, in += 2, out += 4) {
-      const std::uint16_t p = static_cast<std::uint16_t>(in[0] | (in[1] << 8));
+      const std::uint16_t p = LoadU16(in);
       for (int k = 0; k < 4; ++k)
         out[k] = channels[k].table[(p & channels[k].mask) >> channels[k].shift];
     }

@@ -5,11 +5,13 @@
 #include <cstring>
 #include <limits>
 
+#include "io/byte_order.h"
+#include "io/cbuffer.h"
 #include "ovk/layout.h"
 #include "ovk/rows_to_blocks.h"
 #include "ovk/tile_codec.h"
 #include "pack/pack.h"
-#include "io/cbuffer.h"
+#include "pack/packed_format.h"
 #include "raster/bmp_image.h"
 
 namespace ovk {
@@ -25,15 +27,6 @@ constexpr std::int32_t kSizeMultiple = 16;
 constexpr int kMaxTileWidthLog2 = 7;
 constexpr int kMaxTileHeightLog2 = 6;
 constexpr int kRetryFloorLog2 = 5;
-
-void PutU16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  PutU16(p, static_cast<std::uint16_t>(v));
-  PutU16(p + 2, static_cast<std::uint16_t>(v >> 16));
-}
 
 // Hands the ovk file's pieces to the sink and keeps the first failure.
 class Emitter {
@@ -60,9 +53,9 @@ class Emitter {
       return;
     }
     std::uint8_t header[kPackedSectionHeaderSize];
-    PutU32(header, static_cast<std::uint32_t>(n + 8));
-    PutU32(header + 4, static_cast<std::uint32_t>(content.size()));
-    PutU32(header + 8, blockCount);
+    StoreU32(header + kOffSectionSize, static_cast<std::uint32_t>(n) + packed::kSectionSizeBias);
+    StoreU32(header + kOffUnpackedSize, static_cast<std::uint32_t>(content.size()));
+    StoreU32(header + kOffBlockCount, blockCount);
     Raw(header);
     Raw(packed.span().first(static_cast<std::size_t>(n)));
   }
@@ -105,9 +98,9 @@ std::span<const std::uint8_t> RowsInOrder(const SourceImage& image, bool topDown
 }
 
 void SmallHeader(std::uint8_t* header, std::uint32_t version, const SourceImage& image) {
-  PutU32(header + kOffVersion, version);
-  PutU32(header + kOffWidth, static_cast<std::uint32_t>(image.width));
-  PutU32(header + kOffHeight, static_cast<std::uint32_t>(image.height));
+  StoreU32(header + kOffVersion, version);
+  StoreU32(header + kOffWidth, static_cast<std::uint32_t>(image.width));
+  StoreU32(header + kOffHeight, static_cast<std::uint32_t>(image.height));
 }
 
 // Codes every tile of the top-down plane `pixels` into `stream` from offset
@@ -172,15 +165,15 @@ void Write1006(const SourceImage& image, const OvkTarget& target,
   }
 
   std::uint8_t header[kCcpiHeaderSize] = {};
-  PutU32(header + kOffVersion, kVersion1006);
-  PutU32(header + kCcpiOffStreamSize, static_cast<std::uint32_t>(length + 16));
+  StoreU32(header + kOffVersion, kVersion1006);
+  StoreU32(header + kCcpiOffStreamSize, static_cast<std::uint32_t>(length) + kCcpiStreamSizeBias);
   std::memcpy(header + kCcpiOffMagic, kCcpiMagic, sizeof kCcpiMagic);
-  PutU16(header + kCcpiOffReserved1, kCcpiReserved1);
-  PutU16(header + kCcpiOffPaletteCount, static_cast<std::uint16_t>(kCcpiPaletteCount));
+  StoreU16(header + kCcpiOffReserved1, kCcpiReserved1);
+  StoreU16(header + kCcpiOffPaletteCount, static_cast<std::uint16_t>(kCcpiPaletteCount));
   header[kCcpiOffTileWidthLog2] = static_cast<std::uint8_t>(widthLog2);
   header[kCcpiOffTileHeightLog2] = static_cast<std::uint8_t>(heightLog2);
-  PutU16(header + kCcpiOffWidth, static_cast<std::uint16_t>(width));
-  PutU16(header + kCcpiOffHeight, static_cast<std::uint16_t>(height));
+  StoreU16(header + kCcpiOffWidth, static_cast<std::uint16_t>(width));
+  StoreU16(header + kCcpiOffHeight, static_cast<std::uint16_t>(height));
   header[kCcpiOffReserved2] = kCcpiReserved2;
   header[kCcpiOffFlags] = target.packed ? kCcpiFlagPacked : 0;
   out.Raw(header);
@@ -250,7 +243,6 @@ SourceStatus ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget&
   return SourceStatus::kOk;
 }
 
-
 EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
                        const OvkSink& sink, EncodeReport* report) {
   *report = EncodeReport{};
@@ -289,7 +281,7 @@ EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool i
     case kVersion1004: {
       std::uint8_t header[kLargeHeaderSize];
       SmallHeader(header, kVersion1004, image);
-      PutU32(header + kOffPaletteCount, static_cast<std::uint32_t>(image.count));
+      StoreU32(header + kOffPaletteCount, static_cast<std::uint32_t>(image.count));
       out.Raw(header);
       out.Packed(palette);
       // The reordering reads the rows bottom-up.

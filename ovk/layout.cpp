@@ -7,6 +7,7 @@
 
 #include "io/byte_reader.h"
 #include "ovk/tile_codec.h"
+#include "pack/packed_format.h"
 #include "raster/bmp_image.h"
 
 namespace ovk {
@@ -32,9 +33,10 @@ bool TakePackedSection(ByteReader& r, Section* s) {
   if (!r.ReadU32(&sectionSize) || !r.ReadU32(&s->unpackedSize) || !r.ReadU32(&s->blockCount)) {
     return false;
   }
-  if (sectionSize < 8) return false;
+  if (sectionSize < packed::kSectionSizeBias) return false;
   s->packed = true;
-  return r.Take(sectionSize - 8, &s->data) && Producible(*s, s->unpackedSize);
+  return r.Take(sectionSize - packed::kSectionSizeBias, &s->data) &&
+         Producible(*s, s->unpackedSize);
 }
 
 // A palette section's content: 1 to 256 entries of 4 bytes.
@@ -183,11 +185,15 @@ OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
     }
     return OvkCheck::kOk;
   }
-  // Raw: streamSize counts 16 header bytes, the palette and the tile data.
+  // Raw: streamSize counts the header bytes after it, the palette and the
+  // tile data.
   const std::uint64_t streamSize = h.streamSize;
-  if (streamSize < 16 + static_cast<std::uint64_t>(paletteBytes)) return OvkCheck::kDamaged;
+  if (streamSize < kCcpiStreamSizeBias + static_cast<std::uint64_t>(paletteBytes)) {
+    return OvkCheck::kDamaged;
+  }
   if (!r.Take(paletteBytes, &out->palette.data) ||
-      !r.Take(static_cast<std::size_t>(streamSize - 16 - paletteBytes), &out->pixels.data) ||
+      !r.Take(static_cast<std::size_t>(streamSize - kCcpiStreamSizeBias - paletteBytes),
+              &out->pixels.data) ||
       !TilesBackPicture(h, out->pixels.data.size())) {
     return OvkCheck::kDamaged;
   }

@@ -1,5 +1,14 @@
 // The ovk container: one image per file, in one of several versions.
 //
+// Where each part of the format is described:
+//   container, headers, sections, limits   here
+//   packed sections (the block coding)     pack/packed_format.h
+//   1004 block order                       here; ovk/rows_to_blocks.h writes it
+//   1005 palette differences and blocks    ovk/block1005.h
+//   1006 tiles (the CCPI tile coding)      ovk/tile_codec.h
+//   the decoded image (a BMP file)         raster/bmp_image.h
+//   reading and writing on memory          ovk/decoder.h, ovk/encoder.h
+//
 // All integers little-endian. Sections follow one another with no gap; nothing
 // follows the last one.
 //
@@ -117,7 +126,15 @@ inline constexpr std::int16_t kCcpiPaletteCount = 256;
 inline constexpr std::uint8_t kCcpiFlagPacked = 0x80;
 inline constexpr std::uint8_t kCcpiFlagsReservedMask = 0x7F;
 
-inline constexpr int kPackedSectionHeaderSize = 12;  // sectionSize, unpackedSize, blockCount
+// The packed section header (its sectionSize counts kSectionSizeBias of
+// pack/packed_format.h: the two fields after it, not itself).
+inline constexpr int kPackedSectionHeaderSize = 12;
+inline constexpr int kOffSectionSize = 0;
+inline constexpr int kOffUnpackedSize = 4;
+inline constexpr int kOffBlockCount = 8;
+// The CCPI header bytes after streamSize, which streamSize counts along with
+// the raw tile stream (24 - 8).
+inline constexpr std::uint32_t kCcpiStreamSizeBias = kCcpiHeaderSize - kCcpiOffMagic;
 inline constexpr int kPaletteEntryBytes = 4;
 inline constexpr int kMaxPaletteEntries = 256;
 inline constexpr int kPaletteAreaBytes = kPaletteEntryBytes * kMaxPaletteEntries;  // 1024

@@ -1,6 +1,34 @@
 // The CCPI tile codec of version-1006 files: one tile of palette indices, cut
 // into 2 x 2 quads, coded through a table of at most 254 quads and four
-// transforms. The encoded tile's layout is documented in ovk/tile_codec.cpp.
+// transforms.
+//
+// A tile of tileWidth x tileHeight palette indices (both even) is seen as a
+// grid of quads, 2 x 2 pixels each. A quad is handled as four bytes: top-left,
+// top-right, bottom-left, bottom-right. Quads are visited in quad order: quad
+// rows from the top of the tile down, left to right within a quad row.
+//
+// Encoded tile (no alignment, no padding, no length field):
+//
+//   offset     size    field
+//   0          1       entryCount N (1..254 as written)
+//   1          4 * N   quad table: N quads of four bytes (TL, TR, BL, BR)
+//   1 + 4 * N  ...     index stream, one item per quad or run of quads
+//
+// Index stream items, in quad order, covering every quad exactly once:
+//   literal  v (0..254): entry v mod N placed under transform v div N
+//   repeat   0xFF c (c = 1..255): c further quads equal to the literal that
+//            directly precedes the 0xFF. A repeat never opens the stream and
+//            never follows another repeat.
+// A run of k equal literals, 4 <= k <= 256, is written v 0xFF (k - 1); runs of
+// one to three stay literals; longer runs are cut into pieces of 256.
+//
+// Transforms: a stored quad (e0, e1, e2, e3) lands at TL, TR, BL, BR as
+//   0  as stored             e0 e1 e2 e3
+//   1  mirrored left-right   e1 e0 e3 e2
+//   2  mirrored top-bottom   e2 e3 e0 e1
+//   3  half turn             e3 e2 e1 e0
+// Each transform is its own inverse, so quad q matches entry e under t exactly
+// when e equals q under t.
 #pragma once
 
 #include <cstddef>

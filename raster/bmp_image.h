@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <span>
 
+#include "io/byte_order.h"
 #include "io/cbuffer.h"
 
 // The image is the Cbuffer that holds the file's bytes.
@@ -60,32 +61,25 @@ inline constexpr int kMaxPaletteBytes = 4 * kMaxPaletteEntries;               //
 inline constexpr int kMaxHeaderAndPalette = kHeadersSize + kMaxPaletteBytes;  // 1078
 inline constexpr std::uint16_t kMagic = 0x4D42;                               // "BM"
 
-// Little-endian field access on the image bytes. The caller guarantees that
-// the field lies inside the buffer.
+// Field access on the image bytes, at the offsets above. The caller
+// guarantees that the field lies inside the buffer.
 inline std::uint16_t GetU16(const std::uint8_t* image, int offset) {
-  return static_cast<std::uint16_t>(image[offset] | (image[offset + 1] << 8));
+  return LoadU16(image + offset);
 }
 inline std::uint32_t GetU32(const std::uint8_t* image, int offset) {
-  return static_cast<std::uint32_t>(image[offset]) |
-         (static_cast<std::uint32_t>(image[offset + 1]) << 8) |
-         (static_cast<std::uint32_t>(image[offset + 2]) << 16) |
-         (static_cast<std::uint32_t>(image[offset + 3]) << 24);
+  return LoadU32(image + offset);
 }
 inline std::int32_t GetS32(const std::uint8_t* image, int offset) {
-  return static_cast<std::int32_t>(GetU32(image, offset));
+  return static_cast<std::int32_t>(LoadU32(image + offset));
 }
 inline void PutU16(std::uint8_t* image, int offset, std::uint16_t v) {
-  image[offset] = static_cast<std::uint8_t>(v);
-  image[offset + 1] = static_cast<std::uint8_t>(v >> 8);
+  StoreU16(image + offset, v);
 }
 inline void PutU32(std::uint8_t* image, int offset, std::uint32_t v) {
-  image[offset] = static_cast<std::uint8_t>(v);
-  image[offset + 1] = static_cast<std::uint8_t>(v >> 8);
-  image[offset + 2] = static_cast<std::uint8_t>(v >> 16);
-  image[offset + 3] = static_cast<std::uint8_t>(v >> 24);
+  StoreU32(image + offset, v);
 }
 inline void PutS32(std::uint8_t* image, int offset, std::int32_t v) {
-  PutU32(image, offset, static_cast<std::uint32_t>(v));
+  StoreU32(image + offset, static_cast<std::uint32_t>(v));
 }
 
 }  // namespace bmp
