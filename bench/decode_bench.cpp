@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench_images.h"
+#include "driver/convert.h"
 #include "ovk/decoder.h"
 #include "ovk/layout.h"
 #include "pack/unpack.h"
@@ -153,20 +154,28 @@ bool Matches(const OvkCase& c, const Bytes& image) {
   return true;
 }
 
+// The reading pipeline on one file: the walk, then the decoder.
+Error WalkAndDecode(Bytes& image, const Bytes& file, ovk::PixelForm form) {
+  ovk::OvkSections s;
+  const Error walk = ovk::WalkOvk(file, &s);
+  return walk.ok() ? ovk::DecodeOvk(image, s, form) : walk;
+}
+
 void BM_Decode(benchmark::State& state, const BenchImage* bench, const char* kind, int pngMode) {
   const OvkCase* c = &Case(bench, kind);
   ovk::OvkHeader h;
-  if (ovk::ReadOvkHeader(c->file, &h) != ovk::OvkCheck::kOk) {
+  if (ovk::ReadOvkHeader(c->file, &h) != Fault::kNone) {
     state.SkipWithError("header refused");
     return;
   }
   Bytes image(h.imageBytes, 0);
-  if (ovk::DecodeOvk(image, c->file, pngMode) != ovk::kDecodeOk || !Matches(*c, image)) {
+  const ovk::PixelForm form = PixelFormFor(h.version, static_cast<OutputForm>(pngMode));
+  if (!WalkAndDecode(image, c->file, form).ok() || !Matches(*c, image)) {
     state.SkipWithError("decoded picture differs");
     return;
   }
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ovk::DecodeOvk(image, c->file, pngMode));
+    benchmark::DoNotOptimize(WalkAndDecode(image, c->file, form));
     benchmark::ClobberMemory();
   }
   if (!Matches(*c, image)) state.SkipWithError("timed decode differs");
@@ -177,7 +186,7 @@ void BM_Decode(benchmark::State& state, const BenchImage* bench, const char* kin
 void BM_Unpack(benchmark::State& state, const BenchImage* bench, const char* kind) {
   const OvkCase* c = &Case(bench, kind);
   ovk::OvkSections s;
-  if (ovk::WalkOvk(c->file, &s) != ovk::OvkCheck::kOk) {
+  if (ovk::WalkOvk(c->file, &s) != Fault::kNone) {
     state.SkipWithError("walk refused");
     return;
   }

@@ -1,12 +1,23 @@
-// The two conversions that the driver dispatches to. Each prints its own
-// messages and returns 0 for success or -1 for failure.
+// The two conversions that the driver dispatches to: the application's use of
+// the format layer. Each loads its input, runs the pipeline of ovk/ on memory,
+// prints its messages (failures the library reports go through ReportError,
+// driver/messages.h) and returns 0 for success or -1 for failure.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-// ovk file -> BMP (pngMode 0) or PNG (1: colour, 2: 8-bit palette with tRNS).
-int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, int pngMode);
+#include "driver/options.h"
+#include "ovk/decoder.h"
+
+// ovk file -> BMP, or PNG in colour, or an 8-bit palette PNG with tRNS.
+int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output);
+
+// The pixels the decoder produces for a file of `version` becoming `output`:
+// 32-bit for version 1001 with a PNG, and for every other version with a
+// colour PNG; otherwise the file's own depth (16 for 1001, 8 with a palette
+// for the rest).
+ovk::PixelForm PixelFormFor(std::uint32_t version, OutputForm output);
 
 // 8-bit palette BMP or PNG -> ovk of `version` (1000, 1002, 1004, 1006, or 60
 // for 1006 unpacked).

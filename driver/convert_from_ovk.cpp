@@ -20,14 +20,14 @@
 // Outputs appear whole or not at all: a failed conversion leaves no new file
 // and an existing file of that name untouched. The output opens as
 // CoutputFile allows: a FIFO, a device or a dangling link is no output.
+#include "driver/convert.h"
+#include "driver/messages.h"
 #include "driver/output_name.h"
 #include "io/cbuffer.h"
 #include "io/load_file.h"
 #include "io/output_file.h"
-#include "driver/convert.h"
 #include "ovk/decoder.h"
 #include "ovk/layout.h"
-#include "driver/messages.h"
 #include "platform/platform.h"
 #include "raster/bmp_image.h"
 #include "raster/png_export.h"
@@ -35,9 +35,6 @@
 namespace {
 
 using namespace ovk::messages;
-
-constexpr const wchar_t* kNoMemory = L"メモリ確保に失敗(%dbytes)\n";
-constexpr const wchar_t* kDecodeError = L"ovk変換エラー(%d)\n";
 
 // The fields that the conversion sets before decoding; DecodeOvk fills the
 // rest.
@@ -69,7 +66,13 @@ int WriteBmp(const std::wstring& outName, const BmpImage& image) {
 
 }  // namespace
 
-int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, int pngMode) {
+ovk::PixelForm PixelFormFor(std::uint32_t version, OutputForm output) {
+  const bool form32 =
+      version == ovk::kVersion1001 ? output != OutputForm::kBmp : output == OutputForm::kPngColour;
+  return form32 ? ovk::PixelForm::k32Bit : ovk::PixelForm::kFileDepth;
+}
+
+int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output) {
   Cbuffer file;
   std::int64_t fileSize = 0;
   switch (LoadWholeFile(imageFile, file, &fileSize)) {
@@ -77,9 +80,7 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
       platform::Print(kOpenFailed, imageFile.c_str());
       return -1;
     case LoadResult::kNoMemory:
-      // The size as a 32-bit count, as the allocation would have taken it.
-      platform::Print(kNoMemory, static_cast<int>(static_cast<std::uint32_t>(fileSize)));
-      return -1;
+      return ReportError({Fault::kNoMemory, fileSize}, imageFile);
     case LoadResult::kOk:
       break;
   }
@@ -89,30 +90,23 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
   }
 
   // The whole walk before the image is allocated: a file whose sections
-  // cannot back the picture it claims is refused first.
+  // cannot back the picture it claims is refused first. The decoder works
+  // from the sections the walk found.
   ovk::OvkSections sections;
-  switch (ovk::WalkOvk(file.span(), &sections)) {
-    case ovk::OvkCheck::kNotOvk:
-      platform::Print(kNotSupported, imageFile.c_str());
-      return -1;
-    case ovk::OvkCheck::kDamaged:
-      platform::Print(kDecodeError, ovk::kDecodeDamaged);
-      return -1;
-    case ovk::OvkCheck::kOk:
-      break;
+  if (const Error walk = ovk::WalkOvk(file.span(), &sections); !walk.ok()) {
+    return ReportError(walk, imageFile);
   }
 
   const ovk::OvkHeader& header = sections.header;
   BmpImage image;
   if (image.Alloc(header.imageBytes) == nullptr) {
-    platform::Print(kNoMemory, static_cast<int>(header.imageBytes));
-    return -1;
+    return ReportError({Fault::kNoMemory, header.imageBytes}, imageFile);
   }
   PresetHeader(image.data(), header.imageBytes);
-  const int code = ovk::DecodeOvk(image.span(), file.span(), pngMode);
-  if (code != ovk::kDecodeOk) {
-    platform::Print(kDecodeError, code);
-    return -1;
+  if (const Error decode =
+          ovk::DecodeOvk(image.span(), sections, PixelFormFor(header.version, output));
+      !decode.ok()) {
+    return ReportError(decode, imageFile);
   }
   file.Free();
 
@@ -123,7 +117,8 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
               bmp::GetU32(img, bmp::kBfOffBits) + bmp::GetU32(img, bmp::kBiSizeImage));
 
   std::wstring outName;
-  if (!DeriveOutputName(imageFile, destPath, pngMode != 0 ? L".png" : L".bmp", &outName)) {
+  if (!DeriveOutputName(imageFile, destPath, output != OutputForm::kBmp ? L".png" : L".bmp",
+                        &outName)) {
     platform::Print(kNameTooLongMessage, outName.c_str());
     return -1;
   }
@@ -134,9 +129,9 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
   platform::Print(kConverting, imageFile.c_str(), outName.c_str());
 
   int result = 0;
-  if (pngMode != 0) {
+  if (output != OutputForm::kBmp) {
     const std::size_t fileBytes = bmp::GetU32(img, bmp::kBfSize);
-    result = WritePng(outName, image.span().first(fileBytes), pngMode);
+    result = WritePng(outName, image.span().first(fileBytes), static_cast<int>(output));
   } else {
     result = WriteBmp(outName, image);
     if (result != 0) return result;

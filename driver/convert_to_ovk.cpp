@@ -3,12 +3,12 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/convert.h"
+#include "driver/messages.h"
 #include "driver/output_name.h"
 #include "driver/source.h"
 #include "io/load_file.h"
 #include "io/output_file.h"
-#include "driver/convert.h"
-#include "driver/messages.h"
 #include "pack/pack.h"
 #include "platform/platform.h"
 

@@ -1,8 +1,8 @@
 #include "driver/dispatch.h"
 
+#include "driver/convert.h"
 #include "driver/output_name.h"
 #include "driver/usage.h"
-#include "driver/convert.h"
 #include "platform/platform.h"
 
 const Converters kProgramConverters = {ConvertFromOvk, ConvertToOvk};
@@ -24,7 +24,7 @@ int Dispatch(const Options& options, const Converters& converters) {
     return kExitFailure;
   }
   if (ChooseRoute(imageFile) == Route::kFromOvk) {
-    return converters.fromOvk(imageFile, options.destPath, options.pngMode);
+    return converters.fromOvk(imageFile, options.destPath, options.output);
   }
   return converters.toOvk(imageFile, options.destPath, options.version, options.ignoreAlpha,
                           options.blockSize);

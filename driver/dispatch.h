@@ -26,7 +26,7 @@ Route ChooseRoute(const std::wstring& imageFile);
 // The conversions that Dispatch calls. Tests put recorders here to see what a
 // command line asks for without converting anything.
 struct Converters {
-  int (*fromOvk)(const std::wstring& imageFile, const std::wstring& destPath, int pngMode);
+  int (*fromOvk)(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output);
   int (*toOvk)(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
                bool ignoreAlpha, std::int32_t blockSize);
 };

@@ -2,6 +2,10 @@
 // same. Each conversion keeps the messages that only it prints.
 #pragma once
 
+#include <string>
+
+#include "io/error.h"
+
 namespace ovk::messages {
 
 inline constexpr const wchar_t* kConverting = L"%s to %s\n";
@@ -14,3 +18,12 @@ inline constexpr const wchar_t* kDone = L"done.\n";
 inline constexpr const wchar_t* kSameFile = L"入力ファイルと出力ファイルが同じです(%s)\n";
 
 }  // namespace ovk::messages
+
+// Prints the message for a failure the library reported while converting
+// `imageFile`, and returns the exit status for it. The one table from the
+// library's faults to the program's messages:
+//   kNoMemory         メモリ確保に失敗(Nbytes)   N: the value as a 32-bit count
+//   kNoWorkingMemory  ovk変換エラー(3)
+//   kNotOvk           対応ファイルではありません(imageFile)
+//   kDamaged          ovk変換エラー(5)
+int ReportError(const Error& error, const std::wstring& imageFile);

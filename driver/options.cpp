@@ -63,7 +63,7 @@ ParseStatus ParseOptions(std::span<const std::wstring> args, Options* options) {
         break;
       case L'p':
       case L'P':
-        options->pngMode = value == L"256" ? 2 : 1;
+        options->output = value == L"256" ? OutputForm::kPngPalette : OutputForm::kPngColour;
         break;
       case L'v':
       case L'V':

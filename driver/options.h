@@ -13,7 +13,7 @@
 //      16384..65535 it becomes 65535. An empty value changes nothing.
 //   n  "a" or "A" next (anything after it ignored) sets ignoreAlpha; any other
 //      value is ignored.
-//   p  pngMode 1; exactly "256" gives pngMode 2.
+//   p  a PNG in colour; exactly "256" gives an 8-bit palette PNG.
 //   v  ovk version: a decimal number; 0..9 means 1000 + n (-v2 is 1002), any
 //      other number is taken as it is (-v1004, -v60). Not validated here.
 //      An empty value changes nothing.
@@ -25,11 +25,14 @@
 #include <span>
 #include <string>
 
+// What an ovk file becomes. The numbers are the ones WritePng
+// (raster/png_export.h) takes for the two PNG forms.
+enum class OutputForm { kBmp = 0, kPngColour = 1, kPngPalette = 2 };
+
 struct Options {
   std::int32_t version = 1006;
   bool ignoreAlpha = false;
-  // 0 writes BMP; 1 PNG in colour; 2 an 8-bit palette PNG with transparency.
-  int pngMode = 0;
+  OutputForm output = OutputForm::kBmp;
   std::int32_t blockSize = 0xFFFF;
   std::wstring destPath;
   // Absent when every argument was an option.

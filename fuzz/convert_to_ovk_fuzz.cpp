@@ -20,10 +20,10 @@
 #include <span>
 #include <vector>
 
+#include "driver/source.h"
 #include "fuzz/quiet_stderr.h"
 #include "ovk/decoder.h"
 #include "ovk/layout.h"
-#include "driver/source.h"
 #include "ovk/tile_codec.h"
 #include "pack/pack.h"
 #include "pack/unpack.h"
@@ -60,8 +60,8 @@ Bytes Section(const Bytes& file, std::size_t* pos) {
 
 // Reads `file` back and compares it with the picture: `plane` top-down,
 // `palette` the 1024-byte palette area in ovk order.
-void Verify(const Bytes& file, const ovk::OvkTarget& target, std::int32_t width, std::int32_t height,
-            std::int32_t count, const Bytes& plane, const Bytes& palette) {
+void Verify(const Bytes& file, const ovk::OvkTarget& target, std::int32_t width,
+            std::int32_t height, std::int32_t count, const Bytes& plane, const Bytes& palette) {
   const std::size_t pixels = plane.size();
   const std::size_t paletteBytes = 4 * static_cast<std::size_t>(count);
   Check(Le32(file, 0) == target.version);
@@ -188,9 +188,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The program's reader sees the same picture.
   ovk::OvkHeader header;
-  Check(ovk::ReadOvkHeader(file, &header) == ovk::OvkCheck::kOk);
+  Check(ovk::ReadOvkHeader(file, &header) == Fault::kNone);
   Bytes decoded(static_cast<std::size_t>(header.imageBytes), 0);
-  Check(ovk::DecodeOvk(decoded, file, 0) == ovk::kDecodeOk);
+  ovk::OvkSections sections;
+  Check(ovk::WalkOvk(file, &sections).ok());
+  Check(ovk::DecodeOvk(decoded, sections, ovk::PixelForm::kFileDepth).ok());
   const std::size_t offset = Le32(decoded, 10);
   const std::uint32_t entries = Le32(decoded, 46);
   Check(entries >= static_cast<std::uint32_t>(image.count) && entries <= 256);

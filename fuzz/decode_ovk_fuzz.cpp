@@ -18,6 +18,7 @@
 #include <memory>
 #include <span>
 
+#include "driver/convert.h"
 #include "ovk/decoder.h"
 #include "ovk/layout.h"
 #include "raster/bmp_image.h"
@@ -37,17 +38,17 @@ struct FreeDeleter {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> file(data, size);
   ovk::OvkSections sections;
-  if (ovk::WalkOvk(file, &sections) != ovk::OvkCheck::kOk) return 0;
+  if (ovk::WalkOvk(file, &sections) != Fault::kNone) return 0;
   const ovk::OvkHeader& h = sections.header;
 
   for (int pngMode = 0; pngMode <= 2; ++pngMode) {
     const std::size_t n = static_cast<std::size_t>(h.imageBytes);
     std::unique_ptr<std::uint8_t, FreeDeleter> image(static_cast<std::uint8_t*>(std::calloc(n, 1)));
     Check(image != nullptr);
-    const int code = ovk::DecodeOvk({image.get(), n}, file, pngMode);
-    Check(code == ovk::kDecodeOk || code == ovk::kDecodeNoMemory || code == ovk::kDecodeBadFlags ||
-          code == ovk::kDecodeDamaged);
-    if (code != ovk::kDecodeOk) continue;
+    const ovk::PixelForm form = PixelFormFor(h.version, static_cast<OutputForm>(pngMode));
+    const Error code = ovk::DecodeOvk({image.get(), n}, sections, form);
+    Check(code == Fault::kNone || code == Fault::kNoWorkingMemory || code == Fault::kDamaged);
+    if (!code.ok()) continue;
     const std::uint8_t* img = image.get();
     const std::uint32_t offBits = bmp::GetU32(img, bmp::kBfOffBits);
     const std::uint32_t sizeImage = bmp::GetU32(img, bmp::kBiSizeImage);
@@ -55,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(bmp::GetS32(img, bmp::kBiWidth) == h.width &&
           bmp::GetS32(img, bmp::kBiHeight) == h.height);
     Check(bitCount == 8 || bitCount == 16 || bitCount == 32);
-    Check(ovk::IsForm32(h.version, pngMode) == (bitCount == 32));
+    Check((form == ovk::PixelForm::k32Bit) == (bitCount == 32));
     Check(sizeImage == static_cast<std::uint32_t>(RowStride(h.width, bitCount)) *
                            static_cast<std::uint32_t>(h.height));
     Check(offBits == 54 + 4 * bmp::GetU32(img, bmp::kBiClrUsed));

@@ -54,13 +54,13 @@ void CheckInside(const ovk::Section& s, std::span<const std::uint8_t> file) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> file(data, size);
   ovk::OvkSections s;
-  const ovk::OvkCheck check = ovk::WalkOvk(file, &s);
+  const Error check = ovk::WalkOvk(file, &s);
 
   ovk::OvkHeader header;
-  const ovk::OvkCheck headerCheck = ovk::ReadOvkHeader(file, &header);
+  const Error headerCheck = ovk::ReadOvkHeader(file, &header);
   // The walk never accepts what the header check refuses.
-  if (headerCheck != ovk::OvkCheck::kOk) Check(check == headerCheck);
-  if (check != ovk::OvkCheck::kOk) return 0;
+  if (!headerCheck.ok()) Check(check.fault == headerCheck.fault);
+  if (!check.ok()) return 0;
 
   const ovk::OvkHeader& h = s.header;
   Check(h.width > 0 && h.height > 0);

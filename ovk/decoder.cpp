@@ -1,12 +1,11 @@
 // DecodeOvk: an ovk file in memory to a BmpImage in memory.
 //
-// The walk (ovk/layout.cpp) has checked the header and found every section
-// inside the file. Packed sections are unpacked into zero-filled buffers with
-// 100 spare bytes; content that the packed data does not produce stays zero.
-// The per-version step fills the target plane: the BmpImage's pixel area in
-// the 8- and 16-bit forms, a separate top-down index plane in the 32-bit form
-// of a palette version, which is then expanded through the palette and the
-// transparency mask.
+// The caller's walk (WalkOvk, ovk/layout.cpp) has checked the header and found
+// every section inside the file; the decoder works from that description. Packed sections are
+// unpacked into zero-filled buffers with 100 spare bytes; content that the packed data does not
+// produce stays zero. The per-version step fills the target plane: the BmpImage's pixel area in the
+// 8- and 16-bit forms, a separate top-down index plane in the 32-bit form of a palette version,
+// which is then expanded through the palette and the transparency mask.
 #include "ovk/decoder.h"
 
 #include <algorithm>
@@ -23,6 +22,9 @@
 namespace ovk {
 
 namespace {
+
+constexpr Error kNoWorkingMemory{Fault::kNoWorkingMemory};
+constexpr Error kDamaged{Fault::kDamaged};
 
 // Spare zero bytes behind every unpacked section.
 constexpr std::int64_t kUnpackMargin = 100;
@@ -67,20 +69,7 @@ bool DecodeTiles(const OvkHeader& h, std::span<const std::uint8_t> tiles, std::u
   return true;
 }
 
-// True for a version-1006 file whose "CCPI" header is whole and whose flags
-// have a reserved bit set.
-bool HasBadCcpiFlags(std::span<const std::uint8_t> file) {
-  if (file.size() < static_cast<std::size_t>(kCcpiHeaderSize)) return false;
-  return LoadU32(file.data() + kOffVersion) == kVersion1006 &&
-         std::memcmp(file.data() + kCcpiOffMagic, kCcpiMagic, 4) == 0 &&
-         (file[kCcpiOffFlags] & kCcpiFlagsReservedMask) != 0;
-}
-
 }  // namespace
-
-bool IsForm32(std::uint32_t version, int pngMode) {
-  return version == kVersion1001 ? pngMode != 0 : pngMode == 1;
-}
 
 bool BlocksToRows(std::int32_t height, std::int32_t stride, std::span<std::uint8_t> target,
                   std::span<const std::uint8_t> source) {
@@ -141,15 +130,12 @@ bool Expand16To32(std::span<std::uint8_t> target, std::span<const std::uint8_t> 
   return true;
 }
 
-int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file, int pngMode) {
-  if (HasBadCcpiFlags(file)) return kDecodeBadFlags;
-  OvkSections s;
-  if (WalkOvk(file, &s) != OvkCheck::kOk) return kDecodeDamaged;
+Error DecodeOvk(std::span<std::uint8_t> image, const OvkSections& s, PixelForm form) {
   const OvkHeader& h = s.header;
-  if (image.size() < static_cast<std::size_t>(h.imageBytes)) return kDecodeNoMemory;
+  if (image.size() < static_cast<std::size_t>(h.imageBytes)) return kNoWorkingMemory;
 
   const std::uint32_t version = h.version;
-  const bool form32 = IsForm32(version, pngMode);
+  const bool form32 = form == PixelForm::k32Bit;
   const bool hasPalette = version != kVersion1001;
   const std::int32_t stride8 = IndexRowStride(h.width);
   const std::size_t plane8 = static_cast<std::size_t>(stride8) * static_cast<std::size_t>(h.height);
@@ -166,12 +152,12 @@ int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file,
     if (version == kVersion1006) tiles = s.pixels.data;
   } else if (version == kVersion1006) {
     paletteBytes = static_cast<std::uint32_t>(h.paletteCount) * kPaletteEntryBytes;
-    if (!Unpack(s.palette, 0, -1, stream)) return kDecodeNoMemory;
+    if (!Unpack(s.palette, 0, -1, stream)) return kNoWorkingMemory;
     std::memcpy(palette, stream.data(), paletteBytes);
     tiles = Bytes(stream, s.palette.unpackedSize).subspan(paletteBytes);
   } else if (hasPalette) {
     Cbuffer packed;
-    if (!Unpack(s.palette, 0, -1, packed)) return kDecodeNoMemory;
+    if (!Unpack(s.palette, 0, -1, packed)) return kNoWorkingMemory;
     paletteBytes = s.palette.unpackedSize;
     std::memcpy(palette, packed.data(), paletteBytes);
   }
@@ -189,7 +175,7 @@ int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file,
   const std::int32_t stride = RowStride(h.width, bitCount);
   const std::uint32_t sizeImage =
       static_cast<std::uint32_t>(stride) * static_cast<std::uint32_t>(h.height);
-  if (static_cast<std::size_t>(offBits) + sizeImage > image.size()) return kDecodeNoMemory;
+  if (static_cast<std::size_t>(offBits) + sizeImage > image.size()) return kNoWorkingMemory;
   bmp::PutU32(img, bmp::kBfOffBits, offBits);
   bmp::PutS32(img, bmp::kBiWidth, h.width);
   bmp::PutS32(img, bmp::kBiHeight, h.height);
@@ -204,12 +190,12 @@ int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file,
   // Only version 1005 ever marks a pixel transparent; for the others the mask
   // would stay all 1 and is not needed.
   if (version == kVersion1005) {
-    if (mask.Alloc(static_cast<std::int32_t>(plane8)) == nullptr) return kDecodeNoMemory;
+    if (mask.Alloc(static_cast<std::int32_t>(plane8)) == nullptr) return kNoWorkingMemory;
     std::memset(mask.data(), 1, plane8);
   }
   std::span<std::uint8_t> target = pixelArea;
   if (expand) {
-    if (indexPlane.Alloc(static_cast<std::int32_t>(plane8)) == nullptr) return kDecodeNoMemory;
+    if (indexPlane.Alloc(static_cast<std::int32_t>(plane8)) == nullptr) return kNoWorkingMemory;
     target = indexPlane.span();
   }
   if (version == kVersion1005)
@@ -237,7 +223,7 @@ int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file,
       const std::int32_t srcStride = hasPalette ? stride8 : RowStride(h.width, 16);
       const std::int64_t planeBytes = static_cast<std::int64_t>(srcStride) * h.height;
       Cbuffer pixels;
-      if (!Unpack(s.pixels, planeBytes, planeBytes, pixels)) return kDecodeNoMemory;
+      if (!Unpack(s.pixels, planeBytes, planeBytes, pixels)) return kNoWorkingMemory;
       if (version == kVersion1001 && form32) {
         Expand16To32(pixelArea, pixels.span(), h.width, h.height);
         break;
@@ -250,21 +236,21 @@ int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file,
     case kVersion1004: {
       const std::int64_t blockBytes = BlockOrderBytes(h.height, stride8);
       Cbuffer pixels;
-      if (!Unpack(s.pixels, blockBytes, blockBytes, pixels)) return kDecodeNoMemory;
+      if (!Unpack(s.pixels, blockBytes, blockBytes, pixels)) return kNoWorkingMemory;
       BlocksToRows(h.height, stride8, target, pixels.span());
       break;
     }
     case kVersion1005: {
       Cbuffer pixels;
-      if (!Unpack(s.pixels, 0, -1, pixels)) return kDecodeNoMemory;
+      if (!Unpack(s.pixels, 0, -1, pixels)) return kNoWorkingMemory;
       if (!DecodeBlocks1005(Bytes(pixels, s.pixels.unpackedSize), target, mask.span(),
                             {palette, paletteBytes}, h.width, h.height, stride8, form32)) {
-        return kDecodeDamaged;
+        return kDamaged;
       }
       break;
     }
     default:  // 1006
-      if (!DecodeTiles(h, tiles, target.data(), stride8)) return kDecodeDamaged;
+      if (!DecodeTiles(h, tiles, target.data(), stride8)) return kDamaged;
       FlipRows(h.height, stride8, target.data());
       break;
   }
@@ -292,7 +278,7 @@ int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file,
       }
     }
   }
-  return kDecodeOk;
+  return kNoError;
 }
 
 }  // namespace ovk

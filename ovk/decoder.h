@@ -1,5 +1,7 @@
-// Decoding an ovk file into a BmpImage: the heart of the reading side. Pure:
-// no I/O, no messages; the conversion prints what the result code says.
+// Decoding an ovk file into a BmpImage: the heart of the reading side. The
+// pipeline is WalkOvk (ovk/layout.h), once, into the file's sections, then
+// DecodeOvk from those sections. Pure: no I/O, no messages; the application
+// layer prints what the returned Error says (driver/messages.h).
 #pragma once
 
 #include <cstdint>
@@ -9,19 +11,14 @@
 
 namespace ovk {
 
-// DecodeOvk results.
-inline constexpr int kDecodeOk = 0;
-inline constexpr int kDecodeNoMemory = 3;  // a working buffer could not be allocated
-inline constexpr int kDecodeBadFlags = 4;  // version 1006 with flags other than 0x00, 0x80
-inline constexpr int kDecodeDamaged = 5;   // the file breaks the container's limits
+// The pixels of the decoded image: the file's own depth (16-bit for version
+// 1001, 8-bit with a palette for the others), or 32-bit blue, green, red,
+// alpha.
+enum class PixelForm { kFileDepth, k32Bit };
 
-// The output form for a version and pngMode (0 BMP, 1 -p, 2 -p256): 32-bit
-// for version 1001 with a PNG, and for every other version with -p; otherwise
-// the file's own depth (16 for 1001, 8 with a palette for the rest).
-bool IsForm32(std::uint32_t version, int pngMode);
-
-// Fills `image`, a zero-filled buffer of at least ReadOvkHeader's imageBytes
-// (4 * width * height + 1078), with the BMP image of the ovk file `file`:
+// Fills `image`, a zero-filled buffer of at least the header's imageBytes
+// (4 * width * height + 1078), with the BMP image of the ovk file whose
+// sections WalkOvk found (`sections` points into the file's bytes):
 // header fields from bfOffBits on (bfType, biSize, biPlanes and biCompression
 // are the caller's), the palette as the file stores it (red, green, blue,
 // alpha) in the 8-bit form, and the pixel rows bottom-up.
@@ -33,11 +30,10 @@ bool IsForm32(std::uint32_t version, int pngMode);
 //
 // In the 32-bit form each pixel is its palette entry as blue, green, red,
 // alpha; an index past the palette's entries gives four zero bytes, and so
-// does a transparent pixel of version 1005. Returns kDecodeOk or one of the
-// codes above; a file that WalkOvk refuses (other than through its flags,
-// among them every file whose sections cannot back its picture) gives
-// kDecodeDamaged, as does 1005 or 1006 content that is not well-formed.
-int DecodeOvk(std::span<std::uint8_t> image, std::span<const std::uint8_t> file, int pngMode);
+// does a transparent pixel of version 1005. Fault::kDamaged for 1005 or 1006
+// content that is not well-formed, Fault::kNoWorkingMemory when a working
+// buffer cannot be allocated or `image` is too small.
+Error DecodeOvk(std::span<std::uint8_t> image, const OvkSections& sections, PixelForm form);
 
 // Copies an index plane from 1004 block order (`source`, BlockOrderBytes
 // long) into the bottom-up rows of `target` (height * stride bytes). Columns

@@ -97,10 +97,10 @@ std::int64_t BlockOrderBytes(std::int32_t height, std::int32_t stride) {
   return (static_cast<std::int64_t>(height) + 7) / kBlockHeight * kBlockHeight * stride;
 }
 
-OvkCheck ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* h) {
+Error ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* h) {
   *h = OvkHeader{};
   ByteReader r(file);
-  if (!r.ReadU32(&h->version) || !IsReadableVersion(h->version)) return OvkCheck::kNotOvk;
+  if (!r.ReadU32(&h->version) || !IsReadableVersion(h->version)) return Error{Fault::kNotOvk};
 
   if (h->version == kVersion1006) {
     h->headerSize = kCcpiHeaderSize;
@@ -112,10 +112,10 @@ OvkCheck ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* h) {
         !r.ReadS16(&paletteCount) || !r.ReadU8(&h->tileWidthLog2) ||
         !r.ReadU8(&h->tileHeightLog2) || !r.ReadS16(&width) || !r.ReadS16(&height) ||
         !r.ReadU8(&reserved2) || !r.ReadU8(&h->flags)) {
-      return OvkCheck::kDamaged;
+      return Error{Fault::kDamaged};
     }
     if (std::memcmp(magic.data(), kCcpiMagic, 4) != 0 || (h->flags & kCcpiFlagsReservedMask) != 0) {
-      return OvkCheck::kNotOvk;
+      return Error{Fault::kNotOvk};
     }
     h->paletteCount = paletteCount;
     h->width = width;
@@ -124,26 +124,26 @@ OvkCheck ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* h) {
     h->headerSize = (h->version == kVersion1004 || h->version == kVersion1005) ? kLargeHeaderSize
                                                                                : kSmallHeaderSize;
     if (!r.ReadS32(&h->width) || !r.ReadS32(&h->height) || !r.Seek(h->headerSize)) {
-      return OvkCheck::kDamaged;
+      return Error{Fault::kDamaged};
     }
   }
 
   const std::int64_t pixels = static_cast<std::int64_t>(h->width) * h->height;
-  if (pixels == 0) return OvkCheck::kNotOvk;
-  if (h->width < 0 || h->height < 0) return OvkCheck::kDamaged;
+  if (pixels == 0) return Error{Fault::kNotOvk};
+  if (h->width < 0 || h->height < 0) return Error{Fault::kDamaged};
   // Both sides are below 2^31, so the product fits in 62 bits; the limit is
   // tested by division so that 4 * pixels is never formed out of range.
   constexpr std::int64_t kMaxPixels =
       (std::numeric_limits<std::int32_t>::max() - kImageHeaderRoom) / 4;
-  if (pixels > kMaxPixels) return OvkCheck::kDamaged;
+  if (pixels > kMaxPixels) return Error{Fault::kDamaged};
   h->imageBytes = static_cast<std::int32_t>(4 * pixels + kImageHeaderRoom);
-  return OvkCheck::kOk;
+  return kNoError;
 }
 
-OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
+Error WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
   *out = OvkSections{};
-  OvkCheck check = ReadOvkHeader(file, &out->header);
-  if (check != OvkCheck::kOk) return check;
+  const Error header = ReadOvkHeader(file, &out->header);
+  if (!header.ok()) return header;
   const OvkHeader& h = out->header;
   ByteReader r(file);
   r.Seek(h.headerSize);
@@ -153,51 +153,51 @@ OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
       const std::int64_t planeBytes = static_cast<std::int64_t>(IndexRowStride(h.width)) * h.height;
       if (!r.Take(kPaletteAreaBytes, &out->palette.data) ||
           !r.Take(static_cast<std::size_t>(planeBytes), &out->pixels.data)) {
-        return OvkCheck::kDamaged;
+        return Error{Fault::kDamaged};
       }
-      return OvkCheck::kOk;
+      return kNoError;
     }
     case kVersion1001:
-      return TakePackedSection(r, &out->pixels) && PlaneIsBacked(*out) ? OvkCheck::kOk
-                                                                       : OvkCheck::kDamaged;
+      return TakePackedSection(r, &out->pixels) && PlaneIsBacked(*out) ? kNoError
+                                                                       : Error{Fault::kDamaged};
     case kVersion1002:
     case kVersion1004:
     case kVersion1005: {
       if (!TakePackedSection(r, &out->palette) || !IsPaletteSize(out->palette.unpackedSize)) {
-        return OvkCheck::kDamaged;
+        return Error{Fault::kDamaged};
       }
-      if (h.version == kVersion1005 && !r.Skip(k1005SkippedBytes)) return OvkCheck::kDamaged;
-      if (!TakePackedSection(r, &out->pixels)) return OvkCheck::kDamaged;
-      return PlaneIsBacked(*out) ? OvkCheck::kOk : OvkCheck::kDamaged;
+      if (h.version == kVersion1005 && !r.Skip(k1005SkippedBytes)) return Error{Fault::kDamaged};
+      if (!TakePackedSection(r, &out->pixels)) return Error{Fault::kDamaged};
+      return PlaneIsBacked(*out) ? kNoError : Error{Fault::kDamaged};
     }
     default:
       break;
   }
 
   // Version 1006: the tile stream is the palette, then the tile data.
-  if (h.paletteCount <= 0 || h.paletteCount > kMaxPaletteEntries) return OvkCheck::kDamaged;
+  if (h.paletteCount <= 0 || h.paletteCount > kMaxPaletteEntries) return Error{Fault::kDamaged};
   const std::uint32_t paletteBytes =
       static_cast<std::uint32_t>(h.paletteCount) * kPaletteEntryBytes;
   if (h.flags == kCcpiFlagPacked) {
     if (!TakePackedSection(r, &out->palette) || out->palette.unpackedSize < paletteBytes ||
         !TilesBackPicture(h, out->palette.unpackedSize - paletteBytes)) {
-      return OvkCheck::kDamaged;
+      return Error{Fault::kDamaged};
     }
-    return OvkCheck::kOk;
+    return kNoError;
   }
   // Raw: streamSize counts the header bytes after it, the palette and the
   // tile data.
   const std::uint64_t streamSize = h.streamSize;
   if (streamSize < kCcpiStreamSizeBias + static_cast<std::uint64_t>(paletteBytes)) {
-    return OvkCheck::kDamaged;
+    return Error{Fault::kDamaged};
   }
   if (!r.Take(paletteBytes, &out->palette.data) ||
       !r.Take(static_cast<std::size_t>(streamSize - kCcpiStreamSizeBias - paletteBytes),
               &out->pixels.data) ||
       !TilesBackPicture(h, out->pixels.data.size())) {
-    return OvkCheck::kDamaged;
+    return Error{Fault::kDamaged};
   }
-  return OvkCheck::kOk;
+  return kNoError;
 }
 
 }  // namespace ovk

@@ -88,6 +88,8 @@
 #include <cstdint>
 #include <span>
 
+#include "io/error.h"
+
 namespace ovk {
 
 inline constexpr std::uint32_t kVersion1000 = 1000;
@@ -185,18 +187,12 @@ struct OvkHeader {
   std::int32_t imageBytes = 0;
 };
 
-enum class OvkCheck {
-  kOk,
-  kNotOvk,   // no ovk file of a version this program reads
-  kDamaged,  // a readable version whose header or sections break the limits
-};
-
 // Reads and checks the header: version (1000, 1001, 1002, 1004, 1005, 1006),
 // for 1006 the "CCPI" magic and flags bits 0-6 clear, then the image size.
-// kNotOvk for a file too short to hold a version, another version, a missing
-// magic, reserved flag bits or a zero width or height; kDamaged for a header
+// Fault::kNotOvk for a file too short to hold a version, another version, a missing
+// magic, reserved flag bits or a zero width or height; Fault::kDamaged for a header
 // cut short, a negative width or height, or an image too large for 31 bits.
-OvkCheck ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* header);
+Error ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* header);
 
 // The sections of a file, as the reader finds them.
 //   palette: 1000 raw 1024 bytes; 1002, 1004 and 1005 packed; 1006 with flags
@@ -211,9 +207,10 @@ struct OvkSections {
 };
 
 // ReadOvkHeader, then the walk over the sections of the version with every
-// limit of the container checked. Flags other than 0x00 and 0x80 give
-// kNotOvk. Never reads outside `file`.
-OvkCheck WalkOvk(std::span<const std::uint8_t> file, OvkSections* out);
+// limit of the container checked: the one pass over the container that the
+// decoder works from. Flags other than 0x00 and 0x80 give Fault::kNotOvk.
+// Never reads outside `file`.
+Error WalkOvk(std::span<const std::uint8_t> file, OvkSections* out);
 
 // The 8-bit row stride of an index plane: width rounded up to a multiple of 4.
 // The caller guarantees 0 <= width < 2^31 - 3.

@@ -21,7 +21,7 @@ struct Call {
   Route route = Route::kToOvk;
   std::wstring imageFile;
   std::wstring destPath;
-  int pngMode = -1;
+  int output = -1;
   std::int32_t version = -1;
   bool ignoreAlpha = false;
   std::int32_t blockSize = -1;
@@ -29,12 +29,12 @@ struct Call {
 };
 Call g_call;
 
-int RecordFromOvk(const std::wstring& imageFile, const std::wstring& destPath, int pngMode) {
+int RecordFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output) {
   ++g_call.calls;
   g_call.route = Route::kFromOvk;
   g_call.imageFile = imageFile;
   g_call.destPath = destPath;
-  g_call.pngMode = pngMode;
+  g_call.output = static_cast<int>(output);
   return g_call.result;
 }
 
@@ -100,7 +100,7 @@ TEST_F(DispatchTest, OvkInputGoesToConvertFromOvkWithItsOptions) {
   EXPECT_EQ(g_call.route, Route::kFromOvk);
   EXPECT_EQ(g_call.imageFile, input);
   EXPECT_EQ(g_call.destPath, L"out");
-  EXPECT_EQ(g_call.pngMode, 2);
+  EXPECT_EQ(g_call.output, static_cast<int>(OutputForm::kPngPalette));
   EXPECT_EQ(printed_, "");
 }
 

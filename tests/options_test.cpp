@@ -34,7 +34,7 @@ TEST(ParseOptions, Defaults) {
   Options o = Parse({L"pic.bmp"});
   EXPECT_EQ(o.version, 1006);
   EXPECT_FALSE(o.ignoreAlpha);
-  EXPECT_EQ(o.pngMode, 0);
+  EXPECT_EQ(o.output, OutputForm::kBmp);
   EXPECT_EQ(o.blockSize, 65535);
   EXPECT_EQ(o.destPath, L"");
   EXPECT_EQ(o.imageFile, L"pic.bmp");
@@ -83,13 +83,13 @@ TEST(ParseOptions, IgnoreAlpha) {
 }
 
 TEST(ParseOptions, PngMode) {
-  EXPECT_EQ(Parse({L"-p"}).pngMode, 1);
-  EXPECT_EQ(Parse({L"-P256"}).pngMode, 2);
+  EXPECT_EQ(Parse({L"-p"}).output, OutputForm::kPngColour);
+  EXPECT_EQ(Parse({L"-P256"}).output, OutputForm::kPngPalette);
   for (const wchar_t* one : {L"-p2", L"-px", L"-p2560", L"-p 256", L"-p256 ", L"-p0256"}) {
-    EXPECT_EQ(Parse({one}).pngMode, 1) << one;
+    EXPECT_EQ(Parse({one}).output, OutputForm::kPngColour) << one;
   }
-  EXPECT_EQ(Parse({L"-p256", L"-p"}).pngMode, 1);
-  EXPECT_EQ(Parse({L"-p", L"-p256"}).pngMode, 2);
+  EXPECT_EQ(Parse({L"-p256", L"-p"}).output, OutputForm::kPngColour);
+  EXPECT_EQ(Parse({L"-p", L"-p256"}).output, OutputForm::kPngPalette);
 }
 
 TEST(ParseOptions, FileNames) {

@@ -8,7 +8,6 @@
 namespace {
 
 using namespace testing_support;
-using ovk::OvkCheck;
 using ovk::OvkSections;
 
 Picture Sample(int width, int height, int colours = 4) {
@@ -21,9 +20,9 @@ Picture Sample(int width, int height, int colours = 4) {
   return p;
 }
 
-OvkCheck Walk(const Bytes& file, OvkSections* s = nullptr) {
+Fault Walk(const Bytes& file, OvkSections* s = nullptr) {
   OvkSections local;
-  return ovk::WalkOvk(file, s != nullptr ? s : &local);
+  return ovk::WalkOvk(file, s != nullptr ? s : &local).fault;
 }
 
 void PutU32At(Bytes& b, std::size_t at, std::uint32_t v) {
@@ -32,20 +31,20 @@ void PutU32At(Bytes& b, std::size_t at, std::uint32_t v) {
 
 TEST(OvkHeader, VersionsMagicFlagsAndSizes) {
   ovk::OvkHeader h;
-  EXPECT_EQ(ovk::ReadOvkHeader(Bytes{0xE8, 0x03}, &h), OvkCheck::kNotOvk);  // no whole version
+  EXPECT_EQ(ovk::ReadOvkHeader(Bytes{0xE8, 0x03}, &h), Fault::kNotOvk);  // no whole version
   for (std::uint32_t v : {999u, 1003u, 1007u, 0u}) {
-    EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(v, 16, 16), &h), OvkCheck::kNotOvk) << v;
+    EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(v, 16, 16), &h), Fault::kNotOvk) << v;
   }
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1002, 16, 16), &h), OvkCheck::kOk);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1002, 16, 16), &h), Fault::kNone);
   EXPECT_EQ(h.headerSize, 12);
   EXPECT_EQ(h.imageBytes, 4 * 256 + 1078);
-  EXPECT_EQ(ovk::ReadOvkHeader(LargeHeader(1005, 16, 8, 0), &h), OvkCheck::kOk);
+  EXPECT_EQ(ovk::ReadOvkHeader(LargeHeader(1005, 16, 8, 0), &h), Fault::kNone);
   EXPECT_EQ(h.headerSize, 16);
   // A 1004 header cut before its fourth field.
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1004, 16, 16), &h), OvkCheck::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1004, 16, 16), &h), Fault::kDamaged);
 
   const Bytes ccpi = CcpiHeader(1040, 256, 4, 3, 32, 16, 0x80);
-  ASSERT_EQ(ovk::ReadOvkHeader(ccpi, &h), OvkCheck::kOk);
+  ASSERT_EQ(ovk::ReadOvkHeader(ccpi, &h), Fault::kNone);
   EXPECT_EQ(h.width, 32);
   EXPECT_EQ(h.height, 16);
   EXPECT_EQ(h.paletteCount, 256);
@@ -54,34 +53,34 @@ TEST(OvkHeader, VersionsMagicFlagsAndSizes) {
   EXPECT_EQ(h.flags, 0x80);
   EXPECT_EQ(h.headerSize, 24);
   for (std::uint8_t flags : {0x03, 0x83, 0x01, 0x40}) {
-    EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(1040, 256, 4, 4, 16, 16, flags), &h), OvkCheck::kNotOvk)
+    EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(1040, 256, 4, 4, 16, 16, flags), &h), Fault::kNotOvk)
         << int(flags);
   }
   Bytes badMagic = ccpi;
   badMagic[11] = 'X';
-  EXPECT_EQ(ovk::ReadOvkHeader(badMagic, &h), OvkCheck::kNotOvk);
-  EXPECT_EQ(ovk::ReadOvkHeader(Bytes(ccpi.begin(), ccpi.end() - 1), &h), OvkCheck::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(badMagic, &h), Fault::kNotOvk);
+  EXPECT_EQ(ovk::ReadOvkHeader(Bytes(ccpi.begin(), ccpi.end() - 1), &h), Fault::kDamaged);
 }
 
 TEST(OvkHeader, ZeroNegativeAndOversizedDimensions) {
   ovk::OvkHeader h;
   // Zero pixels: not an image at all.
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 0, 16), &h), OvkCheck::kNotOvk);
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, -5, 0), &h), OvkCheck::kNotOvk);
-  EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, 16, 0, 0), &h), OvkCheck::kNotOvk);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 0, 16), &h), Fault::kNotOvk);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, -5, 0), &h), Fault::kNotOvk);
+  EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, 16, 0, 0), &h), Fault::kNotOvk);
   // Negative sizes, even when their product is positive.
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, -16, 16), &h), OvkCheck::kDamaged);
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, -16, -16), &h), OvkCheck::kDamaged);
-  EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, -16, 16, 0), &h), OvkCheck::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, -16, 16), &h), Fault::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, -16, -16), &h), Fault::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, -16, 16, 0), &h), Fault::kDamaged);
   // 65536 x 65536 wraps to 0 in 32 bits; it is far too large, not empty.
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 65536, 65536), &h), OvkCheck::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 65536, 65536), &h), Fault::kDamaged);
   // The largest sides of all: the size test itself must not overflow.
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 0x7FFFFFFF, 0x7FFFFFFF), &h), OvkCheck::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 0x7FFFFFFF, 0x7FFFFFFF), &h), Fault::kDamaged);
   // The largest image that fits: 4 * w * h + 1078 <= 2^31 - 1.
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 1, 536870642), &h), OvkCheck::kOk);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 1, 536870642), &h), Fault::kNone);
   EXPECT_EQ(h.imageBytes, 2147483646);
-  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 1, 536870643), &h), OvkCheck::kDamaged);
-  EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, 32767, 16383, 0), &h), OvkCheck::kOk);
+  EXPECT_EQ(ovk::ReadOvkHeader(SmallHeader(1000, 1, 536870643), &h), Fault::kDamaged);
+  EXPECT_EQ(ovk::ReadOvkHeader(CcpiHeader(0, 256, 4, 4, 32767, 16383, 0), &h), Fault::kNone);
 }
 
 TEST(OvkWalk, SectionsOfEveryVersion) {
@@ -90,7 +89,7 @@ TEST(OvkWalk, SectionsOfEveryVersion) {
 
   Bytes v1000 = Ovk1000(p);
   ASSERT_EQ(v1000.size(), 12u + 1024 + 200);
-  ASSERT_EQ(Walk(v1000, &s), OvkCheck::kOk);
+  ASSERT_EQ(Walk(v1000, &s), Fault::kNone);
   EXPECT_FALSE(s.palette.packed);
   EXPECT_EQ(s.palette.data.data(), v1000.data() + 12);
   EXPECT_EQ(s.palette.data.size(), 1024u);
@@ -100,13 +99,13 @@ TEST(OvkWalk, SectionsOfEveryVersion) {
   // A 16 x 16 version-1000 file is 1292 bytes.
   EXPECT_EQ(Ovk1000(Sample(16, 16)).size(), 1292u);
 
-  ASSERT_EQ(Walk(Ovk1001(4, 2, std::vector<std::uint16_t>(8, 0x8000)), &s), OvkCheck::kOk);
+  ASSERT_EQ(Walk(Ovk1001(4, 2, std::vector<std::uint16_t>(8, 0x8000)), &s), Fault::kNone);
   EXPECT_TRUE(s.pixels.packed);
   EXPECT_EQ(s.pixels.unpackedSize, 16u);
   EXPECT_TRUE(s.palette.data.empty());
 
   for (Bytes file : {Ovk1002(p), Ovk1004(p), Ovk1005Raw(16, 8, p.palette, Bytes(70, 0))}) {
-    ASSERT_EQ(Walk(file, &s), OvkCheck::kOk);
+    ASSERT_EQ(Walk(file, &s), Fault::kNone);
     EXPECT_TRUE(s.palette.packed);
     EXPECT_EQ(s.palette.unpackedSize, 16u);
     const std::size_t header = s.header.version == 1002 ? 12 : 16;
@@ -119,7 +118,7 @@ TEST(OvkWalk, SectionsOfEveryVersion) {
   }
 
   Bytes raw = Ovk1006(Sample(32, 16), {.tileWidthLog2 = 4, .tileHeightLog2 = 4});
-  ASSERT_EQ(Walk(raw, &s), OvkCheck::kOk);
+  ASSERT_EQ(Walk(raw, &s), Fault::kNone);
   // streamSize is the file's length less 8.
   EXPECT_EQ(s.header.streamSize, raw.size() - 8);
   EXPECT_EQ(s.palette.data.data(), raw.data() + 24);
@@ -128,7 +127,7 @@ TEST(OvkWalk, SectionsOfEveryVersion) {
   EXPECT_EQ(s.pixels.data.size(), raw.size() - 24 - 1024);
 
   Bytes packed = Ovk1006(Sample(32, 16), {.packed = true});
-  ASSERT_EQ(Walk(packed, &s), OvkCheck::kOk);
+  ASSERT_EQ(Walk(packed, &s), Fault::kNone);
   EXPECT_TRUE(s.palette.packed);
   EXPECT_EQ(s.palette.unpackedSize, raw.size() - 24);
   EXPECT_TRUE(s.pixels.data.empty());
@@ -138,10 +137,10 @@ TEST(OvkWalk, NextSectionFollowsSectionSizeNotUnpackedSize) {
   const Picture p = Sample(16, 16);
   Bytes file = Ovk1002(p);
   OvkSections before;
-  ASSERT_EQ(Walk(file, &before), OvkCheck::kOk);
+  ASSERT_EQ(Walk(file, &before), Fault::kNone);
   PutU32At(file, 12 + 4, 8);  // the palette claims 8 bytes of content
   OvkSections after;
-  ASSERT_EQ(Walk(file, &after), OvkCheck::kOk);
+  ASSERT_EQ(Walk(file, &after), Fault::kNone);
   EXPECT_EQ(after.palette.unpackedSize, 8u);
   EXPECT_EQ(after.pixels.data.data(), before.pixels.data.data());
 }
@@ -151,9 +150,9 @@ TEST(OvkWalk, EveryTruncationIsDamaged) {
   for (Bytes file :
        {Ovk1000(p), Ovk1001(16, 16, std::vector<std::uint16_t>(256, 1)), Ovk1002(p), Ovk1004(p),
         Ovk1005(p, std::vector<bool>(2, false), 0), Ovk1006(p, {}), Ovk1006(p, {.packed = true})}) {
-    ASSERT_EQ(Walk(file), OvkCheck::kOk);
+    ASSERT_EQ(Walk(file), Fault::kNone);
     for (std::size_t cut = 4; cut < file.size(); ++cut) {
-      ASSERT_EQ(Walk(Bytes(file.begin(), file.begin() + cut)), OvkCheck::kDamaged)
+      ASSERT_EQ(Walk(Bytes(file.begin(), file.begin() + cut)), Fault::kDamaged)
           << "version " << (file[0] | file[1] << 8) << " cut at " << cut;
     }
   }
@@ -164,31 +163,31 @@ TEST(OvkWalk, PackedSectionLimits) {
   Bytes file = Ovk1002(p);
   Bytes bad = file;
   PutU32At(bad, 12, 7);  // sectionSize below 8
-  EXPECT_EQ(Walk(bad), OvkCheck::kDamaged);
+  EXPECT_EQ(Walk(bad), Fault::kDamaged);
   bad = file;
   PutU32At(bad, 12, 0xFFFFFFFF);  // runs past the end; no wrap
-  EXPECT_EQ(Walk(bad), OvkCheck::kDamaged);
+  EXPECT_EQ(Walk(bad), Fault::kDamaged);
 
   // Palettes: empty, not whole entries, more than 256 entries.
   for (std::size_t bytes : {0u, 6u, 1028u}) {
     Picture q = p;
     q.palette.assign(bytes, 0x40);
-    EXPECT_EQ(Walk(Ovk1002(q)), OvkCheck::kDamaged) << bytes;
-    EXPECT_EQ(Walk(Ovk1004(q)), OvkCheck::kDamaged) << bytes;
+    EXPECT_EQ(Walk(Ovk1002(q)), Fault::kDamaged) << bytes;
+    EXPECT_EQ(Walk(Ovk1004(q)), Fault::kDamaged) << bytes;
   }
   Picture full = p;
   full.palette.assign(1024, 0x40);
-  EXPECT_EQ(Walk(Ovk1002(full)), OvkCheck::kOk);
+  EXPECT_EQ(Walk(Ovk1002(full)), Fault::kNone);
 
   // A 1005 pixel section that claims more content than its data can produce.
   Bytes v1005 = Ovk1005Raw(16, 8, p.palette, Bytes(70, 0));
   OvkSections s;
-  ASSERT_EQ(Walk(v1005, &s), OvkCheck::kOk);
+  ASSERT_EQ(Walk(v1005, &s), Fault::kNone);
   const std::size_t pixelHeader = s.pixels.data.data() - v1005.data() - 12;
   PutU32At(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size()));
-  EXPECT_EQ(Walk(v1005), OvkCheck::kOk);
+  EXPECT_EQ(Walk(v1005), Fault::kNone);
   PutU32At(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size() + 1));
-  EXPECT_EQ(Walk(v1005), OvkCheck::kDamaged);
+  EXPECT_EQ(Walk(v1005), Fault::kDamaged);
 }
 
 TEST(OvkWalk, CcpiPaletteAndStreamLimits) {
@@ -196,26 +195,26 @@ TEST(OvkWalk, CcpiPaletteAndStreamLimits) {
   for (std::int16_t count : {std::int16_t{0}, std::int16_t{-1}, std::int16_t{257}}) {
     Bytes raw = CcpiHeader(16 + 64, count, 4, 4, 16, 16, 0);
     raw.resize(raw.size() + 64);
-    EXPECT_EQ(Walk(raw), OvkCheck::kDamaged) << count;
+    EXPECT_EQ(Walk(raw), Fault::kDamaged) << count;
   }
   // A raw stream shorter than its palette, and one that runs past the file.
   Bytes raw = Ovk1006(p, {.paletteCount = 16});
   OvkSections s;
-  ASSERT_EQ(Walk(raw, &s), OvkCheck::kOk);
+  ASSERT_EQ(Walk(raw, &s), Fault::kNone);
   EXPECT_EQ(s.palette.data.size(), 64u);
   PutU32At(raw, 4, 16 + 63);
-  EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
+  EXPECT_EQ(Walk(raw), Fault::kDamaged);
   PutU32At(raw, 4, static_cast<std::uint32_t>(raw.size() - 8 + 1));
-  EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
+  EXPECT_EQ(Walk(raw), Fault::kDamaged);
   PutU32At(raw, 4, 0xFFFFFFF0);
-  EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
+  EXPECT_EQ(Walk(raw), Fault::kDamaged);
 
   // A packed stream whose content is shorter than the palette, or leaves
   // less than the 8 bytes the one 16 x 16 tile takes at least.
   for (std::size_t content : {60u, 64u + 7, 64u + 8}) {
     Bytes packed = CcpiHeader(0, 16, 4, 4, 16, 16, 0x80);
     Append(packed, PackedSection(Bytes(content, 1)));
-    EXPECT_EQ(Walk(packed), content == 64 + 8 ? OvkCheck::kOk : OvkCheck::kDamaged) << content;
+    EXPECT_EQ(Walk(packed), content == 64 + 8 ? Fault::kNone : Fault::kDamaged) << content;
   }
 }
 
@@ -229,23 +228,23 @@ TEST(OvkWalk, SectionsMustBackTheirClaimsAndThePicture) {
     std::int32_t width, height;
     Bytes palette;
     std::uint32_t packedBytes, unpackedSize;
-    OvkCheck want;
+    Fault want;
   };
   const Bytes pal = PackedSection(Bytes(16, 7));
   const Case cases[] = {
-      {1002, 16, 16, ClaimingSection(0, 4), 4, 0, OvkCheck::kDamaged},  // palette from nothing
-      {1004, 16, 16, ClaimingSection(1, 4), 4, 0, OvkCheck::kOk},
-      {1002, 4, 4109, pal, 4, 0, OvkCheck::kOk},  // a short plane is allowed
-      {1002, 4, 4110, pal, 4, 0, OvkCheck::kDamaged},
-      {1001, 2, 4110, {}, 4, 0, OvkCheck::kDamaged},  // 16-bit stride 4
-      {1004, 4, 4104, pal, 4, 0, OvkCheck::kOk},      // whole bands of 8 rows
-      {1004, 4, 4105, pal, 4, 0, OvkCheck::kDamaged},
+      {1002, 16, 16, ClaimingSection(0, 4), 4, 0, Fault::kDamaged},  // palette from nothing
+      {1004, 16, 16, ClaimingSection(1, 4), 4, 0, Fault::kNone},
+      {1002, 4, 4109, pal, 4, 0, Fault::kNone},  // a short plane is allowed
+      {1002, 4, 4110, pal, 4, 0, Fault::kDamaged},
+      {1001, 2, 4110, {}, 4, 0, Fault::kDamaged},  // 16-bit stride 4
+      {1004, 4, 4104, pal, 4, 0, Fault::kNone},    // whole bands of 8 rows
+      {1004, 4, 4105, pal, 4, 0, Fault::kDamaged},
       // 1005: a whole block across and down, the map (a nibble a block) and
       // the mode byte.
-      {1005, 48, 15, pal, 1, 2, OvkCheck::kOk},
-      {1005, 48, 15, pal, 1, 1, OvkCheck::kDamaged},
-      {1005, 12, 40000000, pal, 1, 1, OvkCheck::kDamaged},
-      {1005, 16, 7, pal, 1, 1, OvkCheck::kDamaged},
+      {1005, 48, 15, pal, 1, 2, Fault::kNone},
+      {1005, 48, 15, pal, 1, 1, Fault::kDamaged},
+      {1005, 12, 40000000, pal, 1, 1, Fault::kDamaged},
+      {1005, 16, 7, pal, 1, 1, Fault::kDamaged},
   };
   for (const Case& c : cases) {
     Bytes file = c.version <= 1002 ? SmallHeader(c.version, c.width, c.height)
@@ -265,16 +264,16 @@ TEST(OvkWalk, TilesMustCoverThePictureAndFitTheirData) {
     std::int16_t width, height;
     int widthLog2, heightLog2;
     std::uint32_t tileBytes;
-    OvkCheck want;
+    Fault want;
   };
   const Case cases[] = {
-      {16, 16, 4, 4, 8, OvkCheck::kOk},          {16, 16, 4, 4, 7, OvkCheck::kDamaged},
-      {30, 16, 4, 4, 16, OvkCheck::kOk},         {30, 16, 4, 4, 15, OvkCheck::kDamaged},
-      {64, 64, 6, 6, 17, OvkCheck::kOk},         {64, 64, 6, 6, 16, OvkCheck::kDamaged},
-      {16, 16, 5, 4, 999, OvkCheck::kDamaged},  // wider than the stride
-      {16, 24, 4, 4, 999, OvkCheck::kDamaged},  // the last 8 rows uncovered
-      {16, 16, 0, 4, 999, OvkCheck::kDamaged},  // 1 pixel wide: no quads
-      {16, 16, 31, 30, 999, OvkCheck::kDamaged},
+      {16, 16, 4, 4, 8, Fault::kNone},        {16, 16, 4, 4, 7, Fault::kDamaged},
+      {30, 16, 4, 4, 16, Fault::kNone},       {30, 16, 4, 4, 15, Fault::kDamaged},
+      {64, 64, 6, 6, 17, Fault::kNone},       {64, 64, 6, 6, 16, Fault::kDamaged},
+      {16, 16, 5, 4, 999, Fault::kDamaged},  // wider than the stride
+      {16, 24, 4, 4, 999, Fault::kDamaged},  // the last 8 rows uncovered
+      {16, 16, 0, 4, 999, Fault::kDamaged},  // 1 pixel wide: no quads
+      {16, 16, 31, 30, 999, Fault::kDamaged},
   };
   for (const Case& c : cases) {
     Bytes raw =

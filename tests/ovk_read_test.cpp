@@ -11,8 +11,8 @@
 #include <random>
 #include <string>
 
-#include "io/cbuffer.h"
 #include "driver/convert.h"
+#include "io/cbuffer.h"
 #include "ovk/decoder.h"
 #include "ovk/layout.h"
 #include "platform/platform.h"
@@ -101,21 +101,26 @@ Bytes ExpectedRgba(const Picture& p) {
 // DecodeOvk as ConvertFromOvk calls it.
 
 struct Decoded {
-  int code = -1;
-  Bytes image;  // the first bfSize bytes, palette still as the file stores it
+  Fault code = Fault::kNotOvk;  // what the walk or the decoder reported
+  Bytes image;                  // the first bfSize bytes, palette still as the file stores it
 };
 
 // With `swap`, the palette is turned into BMP order as the conversion does.
 Decoded Decode(const Bytes& file, int pngMode, bool swap = true) {
   Decoded d;
   ovk::OvkHeader h;
-  if (ovk::ReadOvkHeader(file, &h) != ovk::OvkCheck::kOk) return d;
+  if (ovk::ReadOvkHeader(file, &h) != Fault::kNone) return d;
+  ovk::OvkSections sections;
+  d.code = ovk::WalkOvk(file, &sections).fault;
+  if (d.code != Fault::kNone) return d;
   Bytes image(h.imageBytes, 0);
   bmp::PutU16(image.data(), bmp::kBfType, bmp::kMagic);
   bmp::PutU32(image.data(), bmp::kBiSize, 40);
   bmp::PutU16(image.data(), bmp::kBiPlanes, 1);
-  d.code = ovk::DecodeOvk(image, file, pngMode);
-  if (d.code == 0) {
+  d.code =
+      ovk::DecodeOvk(image, sections, PixelFormFor(h.version, static_cast<OutputForm>(pngMode)))
+          .fault;
+  if (d.code == Fault::kNone) {
     image.resize(bmp::GetU32(image.data(), bmp::kBfSize));
     if (swap)
       SwapRedBlue(image.data() + 54,
@@ -210,7 +215,7 @@ class OvkRead : public testing::Test {
     testing::internal::CaptureStdout();
     int r = ConvertFromOvk(platform::BytesToWide(dir.File(input)),
                            dest.empty() ? std::wstring() : platform::BytesToWide(dir.File(dest)),
-                           pngMode);
+                           static_cast<OutputForm>(pngMode));
     return {r, testing::internal::GetCapturedStdout()};
   }
   std::string Path(const std::string& name) const { return dir.File(name); }
@@ -334,7 +339,7 @@ TEST_F(OvkRead, OnePixelWithAlphaKeepsThePngAlpha) {
 TEST_F(OvkRead, DecodedHeaderFieldsPerForm) {
   Picture p = Sample(20, 6, 16);  // stride 20
   Decoded d8 = Decode(Ovk1002(p), 0, false);
-  ASSERT_EQ(d8.code, 0);
+  ASSERT_EQ(d8.code, Fault::kNone);
   EXPECT_EQ(bmp::GetU32(d8.image.data(), bmp::kBfOffBits), 118u);
   EXPECT_EQ(bmp::GetU32(d8.image.data(), bmp::kBiClrUsed), 16u);
   EXPECT_EQ(bmp::GetU16(d8.image.data(), bmp::kBiBitCount), 8);
@@ -347,7 +352,7 @@ TEST_F(OvkRead, DecodedHeaderFieldsPerForm) {
   EXPECT_EQ(Decode(Ovk1002(p), 0).image, ExpectedBmp8(p));
 
   Decoded d32 = Decode(Ovk1002(p), 1);
-  ASSERT_EQ(d32.code, 0);
+  ASSERT_EQ(d32.code, Fault::kNone);
   EXPECT_EQ(bmp::GetU32(d32.image.data(), bmp::kBfOffBits), 54u);
   EXPECT_EQ(bmp::GetU32(d32.image.data(), bmp::kBiClrUsed), 0u);
   EXPECT_EQ(bmp::GetU16(d32.image.data(), bmp::kBiBitCount), 32);
@@ -360,7 +365,7 @@ TEST_F(OvkRead, Version1001SixteenAndThirtyTwoBits) {
   const std::vector<std::uint16_t> px = {0x8000, 0x7FFF, 0x4210, 0x001F, 0x03E0, 0xFC00};
   const Bytes file = Ovk1001(3, 2, px, Packing::kByteCoded);
   Decoded d16 = Decode(file, 0);
-  ASSERT_EQ(d16.code, 0);
+  ASSERT_EQ(d16.code, Fault::kNone);
   Bytes want;
   Header(want, 3, 2, 16, 0, 8);
   bmp::PutU16(want.data(), 54, 0x001F);  // bottom row first
@@ -373,7 +378,7 @@ TEST_F(OvkRead, Version1001SixteenAndThirtyTwoBits) {
 
   for (int mode : {1, 2}) {
     Decoded d32 = Decode(file, mode);
-    ASSERT_EQ(d32.code, 0);
+    ASSERT_EQ(d32.code, Fault::kNone);
     EXPECT_EQ(bmp::GetU16(d32.image.data(), bmp::kBiBitCount), 32);
     EXPECT_EQ(Rgba32(d32.image), (Bytes{0, 0, 0,   255, 255, 255, 255, 0, 132, 132, 132, 0,
                                         0, 0, 255, 0,   0,   255, 0,   0, 255, 0,   0,   255}));
@@ -382,7 +387,7 @@ TEST_F(OvkRead, Version1001SixteenAndThirtyTwoBits) {
   std::vector<std::uint16_t> ramp;
   for (int v = 0; v < 32; ++v) ramp.push_back(static_cast<std::uint16_t>(v));
   Decoded d = Decode(Ovk1001(32, 1, ramp), 1);
-  ASSERT_EQ(d.code, 0);
+  ASSERT_EQ(d.code, Fault::kNone);
   for (int v = 0; v < 32; ++v) EXPECT_EQ(Rgba32(d.image)[4 * v + 2], (255 * v + 15) / 31) << v;
 
   // Through the conversion: 16-bit BMP, and a PNG with alpha.
@@ -429,7 +434,7 @@ TEST_F(OvkRead, Version1005TransparencyInEachForm) {
   const Bytes file = Ovk1005(p, {false, true, true, false}, 2);
   auto empty = [](int x, int y) { return (x >= 16) != (y >= 8); };
   Decoded d8 = Decode(file, 0);
-  ASSERT_EQ(d8.code, 0);
+  ASSERT_EQ(d8.code, Fault::kNone);
   Picture filled = p;
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 32; ++x) {
@@ -439,7 +444,7 @@ TEST_F(OvkRead, Version1005TransparencyInEachForm) {
   EXPECT_EQ(d8.image, ExpectedBmp8(filled));
 
   Decoded d32 = Decode(file, 1);
-  ASSERT_EQ(d32.code, 0);
+  ASSERT_EQ(d32.code, Fault::kNone);
   Bytes rgba = ExpectedRgba(p);
   for (int y = 0; y < 16; ++y) {
     for (int x = 0; x < 32; ++x) {
@@ -469,7 +474,7 @@ TEST_F(OvkRead, ShortSectionsLeaveZeros) {
   Bytes v1001 = SmallHeader(1001, 8, 16);
   Append(v1001, half);
   Decoded d = Decode(v1001, 1);
-  ASSERT_EQ(d.code, 0);
+  ASSERT_EQ(d.code, Fault::kNone);
   EXPECT_EQ(Rgba32(d.image)[4 * 8 * 15 + 3], 0);  // bottom rows: 0x0000, transparent black
 }
 
@@ -487,39 +492,41 @@ TEST_F(OvkRead, IndicesPastThePaletteAndTilesPastTheStride) {
   Bytes raw = CcpiHeader(16 + 16 + 1000, 4, 5, 4, 16, 16, 0x00);
   Append(raw, Bytes(q.palette.begin(), q.palette.end()));
   raw.resize(raw.size() + 1000, 0);
-  EXPECT_EQ(Decode(raw, 1).code, ovk::kDecodeDamaged);
+  EXPECT_EQ(Decode(raw, 1).code, Fault::kDamaged);
   raw[16] = 200;
-  EXPECT_EQ(Decode(raw, 0).code, ovk::kDecodeDamaged);
+  EXPECT_EQ(Decode(raw, 0).code, Fault::kDamaged);
 }
 
 TEST_F(OvkRead, DamagedFilesGiveCodes) {
   Picture p = Sample(16, 16, 4);
-  // A CCPI file with reserved flag bits, handed to DecodeOvk without the
-  // header check.
+  // A CCPI file with reserved flag bits is no file the walk hands on.
   Bytes flags = Ovk1006(p, {});
   flags[23] = 0x83;
-  Bytes image(5000, 0);
-  EXPECT_EQ(ovk::DecodeOvk(image, flags, 0), ovk::kDecodeBadFlags);
+  ovk::OvkSections flagged;
+  EXPECT_EQ(ovk::WalkOvk(flags, &flagged), Fault::kNotOvk);
   // Tile data that no encoder writes: entry count 0.
   Bytes raw = CcpiHeader(16 + 16 + 8, 4, 4, 4, 16, 16, 0x00);
   Append(raw, Bytes(16 + 8, 0));
-  EXPECT_EQ(Decode(raw, 0).code, ovk::kDecodeDamaged);
+  EXPECT_EQ(Decode(raw, 0).code, Fault::kDamaged);
   // Tile data that ends too soon.
   Bytes good = Ovk1006(p, {.paletteCount = 4});
-  EXPECT_EQ(Decode(good, 0).code, 0);
+  EXPECT_EQ(Decode(good, 0).code, Fault::kNone);
   Bytes cut(good.begin(), good.end() - 1);
   bmp::PutU32(cut.data(), 4, static_cast<std::uint32_t>(cut.size() - 8));
-  EXPECT_EQ(Decode(cut, 0).code, ovk::kDecodeDamaged);
+  EXPECT_EQ(Decode(cut, 0).code, Fault::kDamaged);
   // A tile of width 1 is no tile.
   Bytes thin = good;
   thin[16] = 0;
-  EXPECT_EQ(Decode(thin, 0).code, ovk::kDecodeDamaged);
+  EXPECT_EQ(Decode(thin, 0).code, Fault::kDamaged);
   // 1005 block data that runs past its section.
   Bytes v1005 = Ovk1005Raw(16, 8, p.palette, Bytes{0x10, 0x01, 0x00, 0x11});
-  EXPECT_EQ(Decode(v1005, 0).code, ovk::kDecodeDamaged);
+  EXPECT_EQ(Decode(v1005, 0).code, Fault::kDamaged);
   // An image buffer smaller than the header asks for.
   Bytes tiny(100, 0);
-  EXPECT_EQ(ovk::DecodeOvk(tiny, Ovk1000(p), 0), ovk::kDecodeNoMemory);
+  const Bytes v1000 = Ovk1000(p);
+  ovk::OvkSections s1000;
+  ASSERT_EQ(ovk::WalkOvk(v1000, &s1000), Fault::kNone);
+  EXPECT_EQ(ovk::DecodeOvk(tiny, s1000, ovk::PixelForm::kFileDepth), Fault::kNoWorkingMemory);
 }
 
 TEST_F(OvkRead, RefusedFilesPrintTheirMessageAndWriteNothing) {
@@ -651,7 +658,7 @@ int ConvertUnderSizeLimit(const std::string& dir) {
   rlimit limit{4096, 4096};
   setrlimit(RLIMIT_FSIZE, &limit);
   testing::internal::CaptureStdout();
-  int r = ConvertFromOvk(platform::BytesToWide(dir + "/big.ovk"), L"", 0);
+  int r = ConvertFromOvk(platform::BytesToWide(dir + "/big.ovk"), L"", OutputForm::kBmp);
   std::string out = testing::internal::GetCapturedStdout();
   bool untouched = ReadBytes(dir + "/big.bmp") == Bytes{'o', 'l', 'd'};
   auto entries = std::distance(std::filesystem::directory_iterator(dir), {});

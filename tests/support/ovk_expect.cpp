@@ -318,14 +318,16 @@ std::optional<Picture> ReadBackStructurally(const Bytes& file, std::size_t entri
 
 std::optional<Picture> DecodeWithReader(const Bytes& file) {
   ovk::OvkHeader header;
-  if (ovk::ReadOvkHeader(file, &header) != ovk::OvkCheck::kOk) {
+  if (ovk::ReadOvkHeader(file, &header) != Fault::kNone) {
     ADD_FAILURE() << "the reader refuses the header";
     return std::nullopt;
   }
   Bytes image(static_cast<std::size_t>(header.imageBytes), 0);
-  const int code = ovk::DecodeOvk(image, file, 0);
-  if (code != ovk::kDecodeOk) {
-    ADD_FAILURE() << "DecodeOvk gives " << code;
+  ovk::OvkSections sections;
+  const Error walk = ovk::WalkOvk(file, &sections);
+  const Error code = walk.ok() ? ovk::DecodeOvk(image, sections, ovk::PixelForm::kFileDepth) : walk;
+  if (!code.ok()) {
+    ADD_FAILURE() << "the walk or DecodeOvk gives fault " << static_cast<int>(code.fault);
     return std::nullopt;
   }
   Picture p;
