@@ -52,7 +52,9 @@ std::uint32_t Load32(const std::uint8_t* p) {
   return v;
 }
 
-// Equal bytes at a and b from the start, up to `limit`.
+// Equal bytes at a and b from the start, up to `limit`. The first differing
+// byte is the lowest set byte of the XOR: loads are little-endian here, as
+// on every target this builds for.
 std::size_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit) {
   std::size_t t = 0;
   while (t + 8 <= limit) {
@@ -429,10 +431,11 @@ class Deflater {
     while (column >= rowLength_) column -= rowLength_;
     return column;
   }
-  // Two sets of chains. The long key is four pixels (eight bytes of
-  // indices): every match of that length or more is on its chain, which is
-  // far shorter than a chain of common short keys. The short key (4 bytes of
-  // indices, two pixels otherwise) finds the shorter matches.
+  // Two sets of chains. The long key is the first 16 bytes at most: five
+  // RGB pixels, four RGBA pixels, eight indices. Every match of that length
+  // or more is on its chain, which is far shorter than a chain of a common
+  // short key. The short key (two pixels, four indices) finds the shorter
+  // matches.
   static std::uint32_t HashOf(std::uint64_t key) {
     return static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
   }
@@ -501,18 +504,23 @@ Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
   Reach(p);
   Found best;
   const std::size_t limit = std::min(kMaxMatch, size_ - p);
+  // A candidate wins when it is longer, or as long and nearer: a nearer
+  // distance costs fewer extra bits. (Chains run nearest first; the repeat
+  // distances tried before them may be far.)
   auto consider = [&](std::size_t distance) {
     const std::uint8_t* here = At(p);
     const std::uint8_t* there = here - distance;
-    if (best.length >= limit) return;
-    // A longer match must also agree on the (up to four) bytes that end at
-    // the current best length.
-    if (best.length < 3 ? there[best.length] != here[best.length]
-                        : Load32(there + best.length - 3) != Load32(here + best.length - 3)) {
+    const std::size_t need =
+        best.length != 0 && distance < best.distance ? best.length : best.length + 1;
+    if (need > limit) return;
+    // A match that long agrees on the (up to four) bytes that end where it
+    // would end.
+    if (need < 4 ? there[need - 1] != here[need - 1]
+                 : Load32(there + need - 4) != Load32(here + need - 4)) {
       return;
     }
     const std::size_t length = MatchLength(there, here, limit);
-    if (length > best.length) best = Found{length, distance};
+    if (length >= need) best = Found{length, distance};
   };
   if (limit >= kMinMatch) {
     for (const std::size_t d : {lastDistance_, rowLength_}) {
@@ -549,9 +557,10 @@ Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
   return best;
 }
 
-// Greedy parsing: the longest match at each position is taken. Checking one
-// pixel ahead for a longer match (lazy matching) made these pictures larger,
-// not smaller: a pixel of literals costs more than the byte it buys back.
+// The longest match at each position is taken, or with lazyBelow, checked
+// against the next position's first. Lazy matching pays for indices; for
+// three- or four-byte pixels it made the pictures larger, since a pixel of
+// literals costs more than the longer match buys back.
 void Deflater::Run() {
   std::size_t p = 0;
   std::size_t column = 0;

@@ -2,13 +2,16 @@
 // pixels repeat whole: the palette pictures that ovk files hold, with or
 // without their palette applied.
 //
-// It is a plain deflate compressor (hash chains, greedy parsing, dynamic
-// Huffman blocks) with one twist: matches start only at the start of
+// It is a plain deflate compressor (hash chains, greedy or lazy parsing,
+// dynamic Huffman blocks) with one twist: matches start only at the start of
 // a row or of a pixel and end at such a point. A palette picture expanded to
 // three or four bytes a pixel repeats in whole pixels, so the positions
-// between pixel starts add search time and almost never a better match.
-// Searching one position in three (RGB) or four (RGBA) is what makes this
-// faster than a general compressor at the same size.
+// between pixel starts add search time and almost never a better match;
+// searching one position in three (RGB) or four (RGBA) is what makes it
+// faster than a general compressor at the same size. Each position is on
+// two hash chains: one keyed on up to 16 bytes (five RGB pixels, four RGBA
+// pixels, eight indices), on which every match of that length lies among few
+// others, and one keyed on two pixels (four indices) for the shorter ones.
 //
 // The output is an ordinary zlib stream (RFC 1950 framing, deflate blocks of
 // RFC 1951) that any inflater reads.
@@ -33,7 +36,7 @@ struct PngRows {
 // How hard the match finder looks. The defaults are the settings WritePng
 // uses; other values exist for the tests and the benchmark.
 struct DeflateEffort {
-  int chainLength = 64;            // candidates on the long-key chain, at most
+  int chainLength = 48;            // candidates on the long-key chain, at most
   int shortChainLength = 8;        // then on the short-key chain
   int lazyBelow = 0;               // a shorter match is checked against the next position's
   int niceLength = 258;            // a match this long ends the search
