@@ -439,9 +439,15 @@ class Deflater {
   static std::uint32_t HashOf(std::uint64_t key) {
     return static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
   }
-  std::uint32_t ShortHash(std::size_t p) const { return HashOf(Load64(At(p)) & shortMask_); }
-  std::uint32_t LongHash(std::size_t p) const {
-    return HashOf(Load64(At(p)) ^ ((Load64(At(p) + 8) & longMask_) * 0xC2B2AE3D27D4EB4Full));
+  struct Keys {
+    std::uint32_t shortHash;
+    std::uint32_t longHash;
+  };
+  // Both keys of p; p + 16 <= size_.
+  Keys KeysAt(std::size_t p) const {
+    const std::uint64_t first = Load64(At(p));
+    const std::uint64_t second = Load64(At(p) + 8) & longMask_;
+    return Keys{HashOf(first & shortMask_), HashOf(first ^ (second * 0xC2B2AE3D27D4EB4Full))};
   }
   const std::uint8_t* At(std::size_t p) const { return buffer_.get() + (p - base_); }
   // Makes the bytes up to p + kLookahead (or the end) available.
@@ -459,20 +465,29 @@ class Deflater {
       filled_ += rowLength_;
     }
   }
-  // Indexes p; positions come in increasing order, each once.
-  void Insert(std::size_t p) {
-    if (p + 16 > size_ || (indexed_ != kNothingIndexed && p <= indexed_)) return;
-    indexed_ = p;
-    std::uint32_t h = ShortHash(p);
-    prev_[p % kWindow] = head_[h];
-    head_[h] = static_cast<std::uint32_t>(p);
-    h = LongHash(p);
-    longPrev_[p % kWindow] = longHead_[h];
-    longHead_[h] = static_cast<std::uint32_t>(p);
+  // Puts p on its chains. Positions come in increasing order, each once
+  // (indexedTo_ is one past the last).
+  void Index(std::size_t p, Keys keys) {
+    const std::size_t slot = p % kWindow;
+    prev_[slot] = head_[keys.shortHash];
+    head_[keys.shortHash] = static_cast<std::uint32_t>(p);
+    longPrev_[slot] = longHead_[keys.longHash];
+    longHead_[keys.longHash] = static_cast<std::uint32_t>(p);
+    indexedTo_ = p + 1;
+  }
+  // The positions where matches may start in (p, end), p at `column`.
+  void IndexInside(std::size_t p, std::size_t column, std::size_t end) {
+    const std::size_t stop = std::min(end, size_ >= 16 ? size_ - 15 : 0);
+    for (;;) {
+      const std::size_t step = column == 0 ? 1 : pixelBytes_;
+      p += step;
+      column = column + step == rowLength_ ? 0 : column + step;
+      if (p >= stop) break;
+      if (p >= indexedTo_) Index(p, KeysAt(p));
+    }
   }
   Found Search(std::size_t p, std::size_t column);
 
-  static constexpr std::size_t kNothingIndexed = ~std::size_t{0};
   const PngRows& rows_;
   std::size_t size_;
   std::size_t rowLength_;
@@ -493,7 +508,7 @@ class Deflater {
   std::vector<std::uint32_t> longHead_;
   std::vector<std::uint32_t> longPrev_;
   std::size_t lastDistance_ = 0;
-  std::size_t indexed_ = kNothingIndexed;  // the last position indexed
+  std::size_t indexedTo_ = 0;
 };
 
 // The longest match for p (at `column`), which it then indexes, cut back to
@@ -503,6 +518,7 @@ class Deflater {
 Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
   Reach(p);
   Found best;
+  Keys keys{};
   const std::size_t limit = std::min(kMaxMatch, size_ - p);
   // A candidate wins when it is longer, or as long and nearer: a nearer
   // distance costs fewer extra bits. (Chains run nearest first; the repeat
@@ -527,6 +543,7 @@ Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
       if (d != 0 && d <= p && d <= kWindow) consider(d);
     }
     if (p + 16 <= size_) {
+      keys = KeysAt(p);
       const std::size_t nice = static_cast<std::size_t>(effort_.niceLength);
       auto walk = [&](const std::vector<std::uint32_t>& head,
                       const std::vector<std::uint32_t>& prev, std::uint32_t hash, int steps) {
@@ -543,12 +560,13 @@ Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
           candidate = next;
         }
       };
-      walk(longHead_, longPrev_, LongHash(p), effort_.chainLength);
-      if (best.length < static_cast<std::size_t>(longKeyBytes_))
-        walk(head_, prev_, ShortHash(p), effort_.shortChainLength);
+      walk(longHead_, longPrev_, keys.longHash, effort_.chainLength);
+      if (best.length < static_cast<std::size_t>(longKeyBytes_)) {
+        walk(head_, prev_, keys.shortHash, effort_.shortChainLength);
+      }
     }
   }
-  Insert(p);
+  if (p + 16 <= size_ && p >= indexedTo_) Index(p, keys);
   if (best.length != 0 && p + best.length < size_) {
     const std::size_t end = Advance(column, best.length);
     if (end != 0) best.length -= (end - 1) % pixelBytes_;
@@ -586,15 +604,7 @@ void Deflater::Run() {
                     static_cast<std::uint32_t>(match.distance));
       lastDistance_ = match.distance;
       const std::size_t end = p + match.length;
-      std::size_t q = p;
-      std::size_t c = column;
-      for (;;) {
-        const std::size_t step = Step(c);
-        q += step;
-        if (q >= end) break;
-        c = c + step == rowLength_ ? 0 : c + step;
-        Insert(q);
-      }
+      IndexInside(p, column, end);
       column = Advance(column, match.length);
       p = end;
     }
