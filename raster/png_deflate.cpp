@@ -465,26 +465,39 @@ class Deflater {
       filled_ += rowLength_;
     }
   }
-  // Puts p on its chains. Positions come in increasing order, each once
-  // (indexedTo_ is one past the last).
+  // Puts p on its chains. Positions come in increasing order, each once;
+  // indexedTo_ is one past the last.
   void Index(std::size_t p, Keys keys) {
     const std::size_t slot = p % kWindow;
     prev_[slot] = head_[keys.shortHash];
     head_[keys.shortHash] = static_cast<std::uint32_t>(p);
     longPrev_[slot] = longHead_[keys.longHash];
     longHead_[keys.longHash] = static_cast<std::uint32_t>(p);
-    indexedTo_ = p + 1;
   }
-  // The positions where matches may start in (p, end), p at `column`.
+  // Indexes the positions where matches may start in (p, end), p at
+  // `column`, row by row: the pixels of a row one step apart, then the next
+  // row's filter byte.
   void IndexInside(std::size_t p, std::size_t column, std::size_t end) {
     const std::size_t stop = std::min(end, size_ >= 16 ? size_ - 15 : 0);
-    for (;;) {
-      const std::size_t step = column == 0 ? 1 : pixelBytes_;
-      p += step;
-      column = column + step == rowLength_ ? 0 : column + step;
-      if (p >= stop) break;
-      if (p >= indexedTo_) Index(p, KeysAt(p));
+    std::size_t q = p + (column == 0 ? 1 : pixelBytes_);
+    std::size_t rowEnd = p - column + rowLength_;  // the next row's filter byte
+    if (q < indexedTo_ && q == rowEnd) {           // indexed by a lazy look-ahead
+      ++q;
+      rowEnd += rowLength_;
+    } else if (q < indexedTo_) {
+      q += pixelBytes_;
     }
+    while (q < stop) {
+      if (q == rowEnd) {
+        Index(q, KeysAt(q));
+        ++q;
+        rowEnd += rowLength_;
+        continue;
+      }
+      const std::size_t last = std::min(rowEnd, stop);
+      for (; q < last; q += pixelBytes_) Index(q, KeysAt(q));
+    }
+    indexedTo_ = std::max(indexedTo_, q);
   }
   Found Search(std::size_t p, std::size_t column);
 
@@ -512,9 +525,11 @@ class Deflater {
 };
 
 // The longest match for p (at `column`), which it then indexes, cut back to
-// end where a match may end; length 0 when none is worth coding. The distance
-// of the last match and the row above are tried before the chain: in
-// pictures they are the likeliest repeats.
+// end where a match may end; length 0 when none is worth coding. Before the
+// chains it tries the distances that pictures repeat at most: the last
+// match's, the row above, a pixel either side of each, and two rows up.
+// Those find long matches at once, and they find short ones that the chains
+// would reach only deep down.
 Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
   Reach(p);
   Found best;
@@ -539,8 +554,15 @@ Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
     if (length >= need) best = Found{length, distance};
   };
   if (limit >= kMinMatch) {
-    for (const std::size_t d : {lastDistance_, rowLength_}) {
-      if (d != 0 && d <= p && d <= kWindow) consider(d);
+    const std::size_t near[] = {lastDistance_,
+                                rowLength_,
+                                lastDistance_ - pixelBytes_,
+                                lastDistance_ + pixelBytes_,
+                                rowLength_ - pixelBytes_,
+                                rowLength_ + pixelBytes_,
+                                2 * rowLength_};
+    for (const std::size_t d : near) {
+      if (d - 1 < std::min(p, kWindow)) consider(d);
     }
     if (p + 16 <= size_) {
       keys = KeysAt(p);
@@ -566,7 +588,10 @@ Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
       }
     }
   }
-  if (p + 16 <= size_ && p >= indexedTo_) Index(p, keys);
+  if (p + 16 <= size_ && p >= indexedTo_) {
+    Index(p, keys);
+    indexedTo_ = p + 1;
+  }
   if (best.length != 0 && p + best.length < size_) {
     const std::size_t end = Advance(column, best.length);
     if (end != 0) best.length -= (end - 1) % pixelBytes_;

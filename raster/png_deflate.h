@@ -36,7 +36,7 @@ struct PngRows {
 // How hard the match finder looks. The defaults are the settings WritePng
 // uses; other values exist for the tests and the benchmark.
 struct DeflateEffort {
-  int chainLength = 48;            // candidates on the long-key chain, at most
+  int chainLength = 16;            // candidates on the long-key chain, at most
   int shortChainLength = 8;        // then on the short-key chain
   int lazyBelow = 0;               // a shorter match is checked against the next position's
   int niceLength = 258;            // a match this long ends the search

@@ -67,8 +67,8 @@ constexpr std::size_t kIdatPiece = 65536;
 constexpr std::int32_t kMaxSide = 1000000;
 
 // How hard DeflatePngRows looks, by pixel size (see the figures above).
-constexpr DeflateEffort kIndexEffort{.chainLength = 128, .shortChainLength = 8, .lazyBelow = 258};
-constexpr DeflateEffort kColourEffort{.chainLength = 48, .shortChainLength = 8};
+constexpr DeflateEffort kIndexEffort{.chainLength = 16, .shortChainLength = 8, .lazyBelow = 258};
+constexpr DeflateEffort kColourEffort{.chainLength = 16, .shortChainLength = 8};
 
 // What the image is and how it is to be written, read from the header after
 // every field has been checked against the image's length.
