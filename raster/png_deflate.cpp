@@ -20,6 +20,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr std::size_t kWindow = 32768;  // farthest distance deflate can code
@@ -52,11 +56,22 @@ std::uint32_t Load32(const std::uint8_t* p) {
   return v;
 }
 
-// Equal bytes at a and b from the start, up to `limit`. The first differing
-// byte is the lowest set byte of the XOR: loads are little-endian here, as
-// on every target this builds for.
+// Equal bytes at a and b from the start, up to `limit`: sixteen bytes at a
+// time where SSE2 is there (every x86-64), then eight. The first differing
+// byte is the lowest set bit of the mask or byte of the XOR: loads are
+// little-endian here, as on every target this builds for.
 std::size_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit) {
   std::size_t t = 0;
+#if defined(__SSE2__)
+  while (t + 16 <= limit) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + t));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + t));
+    const unsigned differ =
+        ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y))) & 0xFFFFu;
+    if (differ != 0) return t + static_cast<std::size_t>(__builtin_ctz(differ));
+    t += 16;
+  }
+#endif
   while (t + 8 <= limit) {
     const std::uint64_t diff = Load64(a + t) ^ Load64(b + t);
     if (diff != 0) return t + static_cast<std::size_t>(__builtin_ctzll(diff)) / 8;
