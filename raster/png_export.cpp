@@ -28,21 +28,23 @@
 //
 // Compression. Each row is stored unfiltered and the rows are compressed by
 // DeflatePngRows (png_deflate.h), which looks for matches at pixel starts
-// only. Measured on waves_1920x1072 (RGB, one quiet run, CPU time of the
-// compression alone):
-//   libpng defaults (all five filters, zlib level 6)   358 KB  ~90 ms
-//   filter None, zlib level 6                          245 KB   60 ms
-//   filter None, zlib level 3                          352 KB   24 ms
-//   filter None, libdeflate level 6 / 7                270 KB   29 ms / 244 KB 46 ms
-//   filter None, DeflatePngRows, chain 64              248 KB   27 ms
+// only. Measured on waves_1920x1072 written with -p (RGB, 6.2 MB of rows):
+// the size of the zlib data and the CPU time of the compression alone, best
+// of five, on the 2-core development machine:
+//   libpng's defaults (five filters, adaptive; zlib 6)  358 KB file  ~85 ms
+//   filter None, zlib level 6                          245.3 KB      56 ms
+//   filter None, zlib level 3                          351.6 KB      23 ms
+//   filter None, libdeflate level 6 / 7      269.9 KB 26 ms / 244.4 KB 42 ms
+//   filter None, DeflatePngRows (kColourEffort)        247.9 KB   23-26 ms
 // Filters other than None make these pictures larger: a picture made of
 // palette colours repeats exactly, and differences break the repeats. The
-// adaptive filter choice is also what made libpng slow here. A general
-// compressor searches every byte; searching pixel starts only is three times
-// fewer positions for the same matches. For palette images (indices, one
-// byte a pixel) the search goes deeper, since one byte a pixel gives no such
-// saving and the file is to stay no larger than zlib level 6 makes it
-// (waves: 192.7 KB of zlib data, 191.7 KB here).
+// adaptive filter choice is also what made libpng slow here. zlib and
+// libdeflate search every byte; a repeat of whole pixels starts at a pixel,
+// so searching pixel starts only does the same work on a third of the
+// positions, and the distances that pictures repeat at (the row above, the
+// last match's) are tried first. For palette images (indices, one byte a
+// pixel) the search uses lazy matching, which pays there: the index rows of
+// waves give 189.0 KB in 38 ms, zlib level 6 192.7 KB in 40-49 ms.
 #include "raster/png_export.h"
 
 #include <zlib.h>
@@ -66,7 +68,8 @@ constexpr std::size_t kIdatPiece = 65536;
 // accept by default.
 constexpr std::int32_t kMaxSide = 1000000;
 
-// How hard DeflatePngRows looks, by pixel size (see the figures above).
+// How hard DeflatePngRows looks, by pixel size (see the figures above):
+// longer chains buy a percent or two of size for a third more time.
 constexpr DeflateEffort kIndexEffort{.chainLength = 16, .shortChainLength = 8, .lazyBelow = 258};
 constexpr DeflateEffort kColourEffort{.chainLength = 16, .shortChainLength = 8};
 
