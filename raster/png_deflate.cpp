@@ -655,6 +655,17 @@ void Deflater::Run() {
 
 }  // namespace
 
+bool HuffmanCodeLengths(std::span<const std::uint32_t> freq, int limit,
+                        std::span<std::uint8_t> lengths) {
+  if (freq.size() != lengths.size() || freq.size() > static_cast<std::size_t>(kLitLenSymbols) ||
+      std::count_if(freq.begin(), freq.end(), [](std::uint32_t f) { return f != 0; }) < 2 ||
+      (std::size_t{1} << std::min(limit, 16)) < freq.size()) {
+    return false;
+  }
+  BuildCodeLengths(freq.data(), static_cast<int>(freq.size()), limit, lengths.data());
+  return true;
+}
+
 bool DeflatePngRows(const PngRows& rows, std::vector<std::uint8_t>* out,
                     const DeflateEffort& effort) {
   if (rows.rowBytes == 0 || rows.pixelBytes <= 0 ||

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 // The rows as PNG filters them: `rowCount` rows, each one filter-type byte
@@ -49,3 +50,10 @@ struct DeflateEffort {
 // (1 MiB, or a little more than two rows when rows are longer) cannot be had.
 bool DeflatePngRows(const PngRows& rows, std::vector<std::uint8_t>* out,
                     const DeflateEffort& effort = DeflateEffort{});
+
+// The code lengths the compressor gives a Huffman code: for the counts in
+// `freq` (at most 286 symbols, at least two of them used), lengths of at most
+// `limit` bits, 0 for an unused symbol, forming a complete prefix code. False
+// when the counts or the limit cannot give one.
+bool HuffmanCodeLengths(std::span<const std::uint32_t> freq, int limit,
+                        std::span<std::uint8_t> lengths);

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -414,6 +415,39 @@ TEST(PngDeflate, InflatesToTheRows) {
     EXPECT_FALSE(DeflatePngRows(bad, &z));
   }
   EXPECT_TRUE(z.empty());
+}
+
+// Huffman code lengths: counts that would make codes deeper than the limit
+// (Fibonacci counts) still give a complete code within it; flat counts give
+// equal lengths; one symbol, or a limit too small for the symbols, is refused.
+TEST(PngDeflate, HuffmanCodesStayWithinTheirLimit) {
+  for (auto [symbols, limit] : {std::pair{30, 15}, {19, 7}, {286, 15}, {16, 4}}) {
+    for (bool fibonacci : {true, false}) {
+      std::vector<std::uint32_t> freq(symbols, 1000);
+      if (fibonacci) {
+        freq[0] = freq[1] = 1;
+        for (int i = 2; i < symbols; ++i) freq[i] = std::min(freq[i - 1] + freq[i - 2], 1u << 24);
+      }
+      std::vector<std::uint8_t> lengths(symbols);
+      ASSERT_TRUE(HuffmanCodeLengths(freq, limit, lengths)) << symbols << " " << limit;
+      double kraft = 0;
+      for (std::uint8_t l : lengths) {
+        ASSERT_GE(l, 1);
+        ASSERT_LE(l, limit);
+        kraft += std::ldexp(1.0, -l);
+      }
+      EXPECT_EQ(kraft, 1.0) << symbols << " symbols, limit " << limit;
+      // The most frequent symbol never gets a longer code than a rarer one.
+      if (fibonacci) {
+        EXPECT_LE(lengths[symbols - 1], lengths[0]);
+      }
+    }
+  }
+  std::vector<std::uint8_t> lengths(20);
+  std::vector<std::uint32_t> one(20, 0);
+  one[3] = 5;
+  EXPECT_FALSE(HuffmanCodeLengths(one, 15, lengths));
+  EXPECT_FALSE(HuffmanCodeLengths(std::vector<std::uint32_t>(20, 1), 4, lengths));
 }
 
 // Through the real executable: a PNG that cannot be written ends the run
