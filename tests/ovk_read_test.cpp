@@ -612,8 +612,8 @@ TEST_F(OvkRead, FailedConversionKeepsTheExistingOutput) {
 TEST_F(OvkRead, OutputsThatCannotBeWritten) {
   Picture p = Sample(16, 16, 4);
   WriteBytes(Path("pic.ovk"), Ovk1000(p));
-  // A missing directory: the BMP path reports the open and stops; the PNG
-  // path prints WritePng's message and then "done.".
+  // A missing directory: each path reports its failure and stops, with no
+  // "done." after it.
   Run r = Convert("pic.ovk", "nodir/out.bmp", 0);
   EXPECT_EQ(r.result, -1);
   EXPECT_EQ(r.out, Converted("pic.ovk", "nodir/out.bmp") + "ファイルのオープンに失敗(" +
@@ -621,7 +621,7 @@ TEST_F(OvkRead, OutputsThatCannotBeWritten) {
   r = Convert("pic.ovk", "nodir/out.png", 1);
   EXPECT_EQ(r.result, -1);
   EXPECT_EQ(r.out, Converted("pic.ovk", "nodir/out.png") + "pngファイルの作成に失敗しました(" +
-                       Path("nodir/out.png") + ")\ndone.\n");
+                       Path("nodir/out.png") + ")\n");
   // Into a directory given as the destination: the input's name, new extension.
   std::filesystem::create_directory(Path("outdir"));
   r = Convert("pic.ovk", "outdir", 2);
