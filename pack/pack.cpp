@@ -284,6 +284,9 @@ class MatchFinder {
   static constexpr std::uint16_t kNone = 0xFFFF;
   static constexpr std::size_t kPadding = 16;
   static constexpr std::size_t kMaxHashBits = 15;
+  // The longer keys take few values on the data that needs them; a small
+  // table stays in the first-level cache.
+  static constexpr std::size_t kLongHashBits = 13;
   static constexpr std::size_t kEndHashSize = 0x1000;
   static constexpr std::size_t kMaxSearchedCopies = 63;
   static constexpr std::size_t kStackRoom = kMaxSearchedCopies;  // lengths 3 to 64
@@ -314,12 +317,12 @@ class MatchFinder {
     return ((v | (next << 8)) * 2654435761u) >> (32 - std::bit_width(kEndHashSize - 1));
   }
   // A hash of the first k bytes at s (4 <= k <= 16).
-  std::size_t HashLong(const std::uint8_t* s, std::size_t k) const {
+  static std::size_t HashLong(const std::uint8_t* s, std::size_t k) {
     std::uint64_t w = LoadU64(s);
     if (k < 8) w &= (std::uint64_t{1} << (8 * k)) - 1;
     std::uint64_t h = w * kMul;
     if (k > 8) h += LoadU64(s + k - 8) * kMul2;
-    return static_cast<std::size_t>(h >> (64 - hashBits_));
+    return static_cast<std::size_t>(h >> (64 - kLongHashBits));
   }
   static void Chain(std::uint16_t* head, std::uint16_t* prev, std::size_t h, std::size_t q) {
     prev[q] = head[h];
@@ -388,7 +391,7 @@ class MatchFinder {
     InsertLongKeysFrom(from);
   }
   void ClearLongKeys() {
-    for (auto& head : headLong_) head.assign(std::size_t{1} << hashBits_, kNone);
+    for (auto& head : headLong_) head.assign(std::size_t{1} << kLongHashBits, kNone);
     if (prevLong_[0].size() < length_) {
       for (auto& prev : prevLong_) prev.resize(length_);
     }
