@@ -552,23 +552,24 @@ int UnpackCodedBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
     return false;
   };
   // Decodes one byte code; false when the block is done or the section stops.
+  // A literal string writes the bytes that are there, as a decoder reading
+  // one byte at a time would; when the packed data ends inside it, the
+  // section stops after them.
+  auto literals = [&](std::size_t count) -> bool {
+    const std::size_t there = std::min(count, size - c.i);
+    c.Literals(in + c.i, there);
+    c.i += there;
+    return there == count || stop();
+  };
   auto code = [&]() -> bool {
     if (c.i >= size) return stop();
     const std::uint32_t x = in[c.i++];
     if (x == kCodeEnd) return false;
-    if (x < kCodeLongLiteral) {
-      if (x > size - c.i) return stop();
-      c.Literals(in + c.i, x);
-      c.i += x;
-      return true;
-    }
+    if (x < kCodeLongLiteral) return literals(x);
     if (c.i >= size) return stop();
     const std::uint32_t n = in[c.i++];
     if (x < kCodeShortRun) {
-      const std::size_t count = (x - kCodeLongLiteral) * 256 + n;
-      if (count > size - c.i) return stop();
-      c.Literals(in + c.i, count);
-      c.i += count;
+      if (!literals((x - kCodeLongLiteral) * 256 + n)) return false;
     } else if (x < kCodeLongRun) {
       c.Fill(static_cast<std::uint8_t>(n), x - kShortRunBias);
     } else if (x < kCodeInvalid) {

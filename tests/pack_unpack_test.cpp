@@ -142,6 +142,21 @@ TEST(UnpackCoded, InvalidCodeStopsTheSection) {
   }
 }
 
+TEST(UnpackCoded, LiteralStringPastTheEndWritesWhatIsThere) {
+  // 0x05 wants five literals and 0x20 0x04 four, but the data ends after two:
+  // those two are written, as far as the capacity allows.
+  const Bytes shortString = {0x08, 0x00, 0x05, 'a', 'b'};
+  EXPECT_EQ(Unpack(shortString, 8, 2).out, Padded({'a', 'b', 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Unpack(shortString, 8, 2).position, 2u);
+  const Bytes longString = Concat({kAbcBlock, {0x08, 0x00, 0x20, 0x04, 'x', 'y'}});
+  EXPECT_EQ(Unpack(longString, 15, 2).out,
+            Padded(Concat({Ascii("abcabcabcabc"), Ascii("xy"), {0}})));
+  EXPECT_EQ(Unpack(longString, 15, 2).position, 14u);
+  EXPECT_EQ(Unpack(shortString, 0, 1).out, Bytes{'a'});
+  EXPECT_EQ(Unpack(shortString, 0, 1).position, 1u);
+  EXPECT_EQ(Unpack(Bytes(shortString.begin(), shortString.end() - 2), 8, 1).position, 0u);
+}
+
 TEST(UnpackReferences, DistanceZeroWritesZeros) {
   // Literal 'X', near match of 2 at distance 0, end code.
   const Bytes flag = {0x09, 0x00, 0x00, 0x3A, 'X', 0x00, 0x00, 0x00, 0x00, 0x00};
