@@ -4,9 +4,10 @@
 // 8191 bytes back inside the block (capped at 269 bytes, the nearest among
 // equally long ones), unless a run of one byte is long enough to beat it, and
 // writes bit-flag blocks only. The match finder (MatchFinder, below) does not
-// try every distance: it visits, nearest first, only the earlier positions
-// that can beat the best match found so far, and so picks the match that a
-// plain backward search over every distance would pick.
+// try every distance: it walks chains of the earlier positions that can match
+// at all, nearest first, and picks the match that a plain backward search over
+// every distance would pick; its cost stays bounded on data of few byte
+// values, where chains of short keys grow long.
 //
 // Safety model: the writer checks before every token that the output can take
 // the most bytes one token adds, so nothing is written outside the block's
@@ -239,10 +240,9 @@ class MatchFinder {
   }
 
   // The best match for position p, which has at least 3 bytes left and
-  // starts with `equal` copies of its first byte (fewer than 64, or counted
-  // only up to a number of 64 or more). Returns its length and sets *distance,
-  // or returns 0 and sets *distance to 0 when no earlier position shares 2
-  // bytes with p.
+  // starts with `equal` (at most 63) copies of its first byte. Returns its
+  // length and sets *distance, or returns 0 and sets *distance to 0 when no
+  // earlier position within reach shares 2 bytes with p.
   std::size_t Find(std::size_t p, std::size_t equal, std::size_t* distance) {
     *distance = 0;
     if (p == 0) return 0;
@@ -252,7 +252,8 @@ class MatchFinder {
     Best best{cur, std::min<std::size_t>(kMaxMatch, length_ - p), 0, 0};
     nearest_ = p > kMaxDistance ? p - kMaxDistance : 0;
     const std::size_t copies = std::min(equal, best.maxLength);
-    // Every candidate on the chain walked first shares `shared` bytes.
+    // The 3-byte chain or the run ends hold every candidate that shares
+    // `shared` bytes; a longer key is worth a walk only above that.
     const std::size_t shared = copies < 3 ? 3 : copies + 1;
     if (levels_ && !probing_) {
       for (int j = 1; j >= 0; --j) {

@@ -17,9 +17,12 @@
 //   the input are left, literals and matches are copied in whole 16-byte
 //   moves that may write up to 32 bytes past the output position. No match
 //   can then fail (its distance is at most 8191), and the tokens in the last
-//   kExactTail input bytes, copied exactly, produce more than 32 bytes (each
-//   token writes at least one byte and takes at most 6 input bytes with its
-//   flag bits), so those bytes are always overwritten before decoding stops.
+//   kExactTail input bytes are copied exactly: they write at least one byte
+//   for every 1.125 input bytes (a literal takes a byte and a flag bit; every
+//   other token writes more for its bytes and bits), far more than 32 even
+//   when the last token copied with a move took 33 of those bytes, so the
+//   bytes past the output position are always overwritten before decoding
+//   stops.
 //
 // A back-reference that reaches before the start of the output stops the
 // section, so nothing is read or written outside the two spans whatever the
@@ -47,8 +50,8 @@ constexpr std::size_t kFastOutput = 400;
 // Output bytes after which no match can reach before the start.
 constexpr std::size_t kOverwriteFrom = kMaxDistance;
 // Input bytes at the end of a block, or of the input, whose tokens are copied
-// exactly: they write far more than the 32 bytes of an overrun.
-constexpr std::size_t kExactTail = 512;
+// exactly (see the safety model).
+constexpr std::size_t kExactTail = 128;
 
 // Fields of several flag bits arrive most significant bit first; this turns a
 // 4-bit field taken from the buffer into its value.
