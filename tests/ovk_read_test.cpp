@@ -2,8 +2,6 @@
 // ConvertFromOvk with its outputs, messages and results.
 #include <gtest/gtest.h>
 #include <png.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -641,29 +639,6 @@ TEST_F(OvkRead, ReadOnlyOutputIsRefused) {
   EXPECT_EQ(r.out, Converted("pic.ovk", "pic.bmp") + "ファイルのオープンに失敗(" + Path("pic.bmp") +
                        ")\n");
   EXPECT_EQ(ReadBytes(Path("pic.bmp")), (Bytes{'o', 'l', 'd'}));
-}
-
-// Run in a child process: converts to BMP with files limited to 4 KiB.
-// Exit status 0 when the conversion reported the failed write, returned -1
-// and left the old file alone with nothing beside it.
-int ConvertUnderSizeLimit(const std::string& dir) {
-  signal(SIGXFSZ, SIG_IGN);
-  rlimit limit{4096, 4096};
-  setrlimit(RLIMIT_FSIZE, &limit);
-  testing::internal::CaptureStdout();
-  int r = ConvertFromOvk(platform::BytesToWide(dir + "/big.ovk"), L"", 0);
-  std::string out = testing::internal::GetCapturedStdout();
-  bool untouched = ReadBytes(dir + "/big.bmp") == Bytes{'o', 'l', 'd'};
-  auto entries = std::distance(std::filesystem::directory_iterator(dir), {});
-  bool message = out == dir + "/big.ovk to " + dir + "/big.bmp\nファイルの書き込みに失敗(" + dir +
-                            "/big.bmp)\n";
-  return r == -1 && untouched && entries == 2 && message ? 0 : 1;
-}
-
-TEST_F(OvkRead, ShortWriteFailsAndKeepsTheOldFile) {
-  WriteBytes(Path("big.ovk"), Ovk1000(Sample(128, 128, 4)));
-  WriteBytes(Path("big.bmp"), {'o', 'l', 'd'});
-  EXPECT_EXIT(std::exit(ConvertUnderSizeLimit(dir.path())), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

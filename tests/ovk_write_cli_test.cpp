@@ -268,24 +268,6 @@ TEST(ConvertToOvkCli, TileOverflowRetriesThenGivesUpLeavingTheOldFile) {
   EXPECT_EQ(ReadBytes(out), testing_support::Expected1006(p, 4, 5, false));
 }
 
-TEST(ConvertToOvkCli, FailedWriteIsReportedAndLeavesNothing) {
-  ScratchDir dir;
-  const std::string in = dir.File("p.bmp");
-  WriteBytes(in, BuildBmp(Stripes(64, 64, 2)));
-  const std::string out = dir.File("p.ovk");
-  // A file size limit of one block: the 4 KiB raw file cannot be written.
-  // SIGXFSZ is ignored so that the write fails instead of killing.
-  ProcessResult r = RunProcess(
-      "/bin/sh",
-      {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" -v0 \"$1\" \"$2\"", OVKCONV_PATH, in, out});
-  EXPECT_EQ(r.out, Converting(in, out) + "ファイルの書き込みに失敗(" + out + ")\n");
-  EXPECT_EQ(r.status, 255);
-  EXPECT_FALSE(FileExists(out));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                          std::filesystem::directory_iterator()),
-            1);
-}
-
 // Outputs that must not be written: the input itself, under its own name or
 // another, and what is no regular file. Each is refused with nothing changed
 // on disk.
