@@ -20,7 +20,7 @@
 #include "platform/platform.h"
 #include "raster/png_export.h"
 #include "support/bmp_builder.h"
-#include "support/ovk_expect.h"
+#include "support/ovk_test_writer.h"
 #include "support/run_process.h"
 #include "support/test_files.h"
 
