@@ -150,7 +150,7 @@ TEST(OvkWalk, EveryTruncationIsDamaged) {
     ASSERT_EQ(Walk(file), OvkCheck::kOk);
     for (std::size_t cut = 4; cut < file.size(); ++cut) {
       ASSERT_EQ(Walk(Bytes(file.begin(), file.begin() + cut)), OvkCheck::kDamaged)
-          << "version " << (file[0] | file[1] << 8) << " cut at " << cut;
+          << "version " << Le16(file, 0) << " cut at " << cut;
     }
   }
 }

@@ -34,8 +34,7 @@ class FlagBlockWriter {
     block_.push_back(0);  // marker
     const std::size_t endOffset = block_.size();
     if (endOffset > 0xFFFF) throw std::length_error("flag block too long");
-    block_[0] = static_cast<std::uint8_t>(endOffset);
-    block_[1] = static_cast<std::uint8_t>(endOffset >> 8);
+    PutLe16(block_, 0, static_cast<std::uint16_t>(endOffset));
     block_.push_back(blocksAfter);
     return block_;
   }
@@ -114,8 +113,7 @@ Bytes CodedBlock(const std::uint8_t* data, std::size_t n, std::uint8_t blocksAft
   }
   b.push_back(0);  // end of the block
   const std::size_t endOffset = b.size();
-  b[0] = static_cast<std::uint8_t>(endOffset);
-  b[1] = static_cast<std::uint8_t>(endOffset >> 8);
+  PutLe16(b, 0, static_cast<std::uint16_t>(endOffset));
   b.push_back(blocksAfter);
   return b;
 }
@@ -220,8 +218,7 @@ Bytes Ovk1001(std::int32_t width, std::int32_t height, const std::vector<std::ui
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const std::uint16_t v = pixels[static_cast<std::size_t>(y) * width + x];
-      plane[static_cast<std::size_t>(y) * stride + 2 * x] = static_cast<std::uint8_t>(v);
-      plane[static_cast<std::size_t>(y) * stride + 2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
+      PutLe16(plane, static_cast<std::size_t>(y) * stride + 2 * x, v);
     }
   }
   Bytes b = SmallHeader(1001, width, height);
@@ -249,8 +246,7 @@ Bytes Ovk1005Raw(std::int32_t width, std::int32_t height, const Bytes& palette,
   Bytes diffs;
   std::uint32_t previous = 0;
   for (std::size_t i = 0; i + 3 < palette.size(); i += 4) {
-    const std::uint32_t v = palette[i] | (palette[i + 1] << 8) | (palette[i + 2] << 16) |
-                            (static_cast<std::uint32_t>(palette[i + 3]) << 24);
+    const std::uint32_t v = Le32(palette, i);
     AppendLe32(diffs, v - previous);
     previous = v;
   }
