@@ -17,6 +17,7 @@ namespace {
 
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
+using testing_support::RunOvkconv;
 using testing_support::RunProcess;
 using testing_support::ScratchDir;
 using testing_support::WriteBytes;
@@ -36,10 +37,6 @@ const char kNotFound[] = "ファイルが見つかりません？(";
 
 std::string NotFoundLine(const std::string& name) {
   return kNotFound + name + ")\n";
-}
-
-ProcessResult RunOvkconv(const std::vector<std::string>& args, const ProcessOptions& options = {}) {
-  return RunProcess(OVKCONV_PATH, args, options);
 }
 
 // A locale-free environment as `env -i` leaves it, or one with a single

@@ -22,10 +22,6 @@ using ts::Bytes;
 using ts::ProcessResult;
 using ts::ScratchDir;
 
-ProcessResult Ovkconv(const std::vector<std::string>& args) {
-  return ts::RunProcess(OVKCONV_PATH, args);
-}
-
 // The arguments of one conversion: the option (if any), input, output.
 std::vector<std::string> Args(const std::string& option, const std::string& in,
                               const std::string& out) {
@@ -73,7 +69,7 @@ TEST(Golden, OkFilesConvertToTheirExpectedOutputExactly) {
   for (const Golden& g : kGolden) {
     const std::string in = ts::DataPath(std::string("ok/") + g.input);
     const std::string out = dir.File(g.expected);
-    ProcessResult r = Ovkconv(Args(g.option, in, out));
+    ProcessResult r = ts::RunOvkconv(Args(g.option, in, out));
     const std::string label = std::string(g.option) + " " + g.input;
     EXPECT_EQ(r.out, in + " to " + out + "\ndone.\n") << label;
     EXPECT_EQ(r.err, "") << label;
@@ -125,7 +121,7 @@ TEST(Golden, BadFilesAreRefusedWithTheirMessageAndNoOutput) {
   for (const Refused& f : kRefused) {
     const std::string in = ts::DataPath(std::string("bad/") + f.input);
     const std::string out = dir.File("out");
-    ProcessResult r = Ovkconv({in, out});
+    ProcessResult r = ts::RunOvkconv({in, out});
     const std::string message = f.before == nullptr ? f.after : f.before + in + f.after;
     EXPECT_EQ(r.out, message) << f.input;
     EXPECT_EQ(r.err, f.err) << f.input;
@@ -213,7 +209,7 @@ TEST_P(ShortWrite, FailsAndKeepsTheOldFileOrLeavesNone) {
     EXPECT_EQ(ts::DirectoryNames(dir.path()).size(), old ? 2u : 1u) << "no temporary is left";
   }
   // Without the limit the same conversion succeeds: the limit is what failed it.
-  ProcessResult free = Ovkconv(Args(kind.option, in, out));
+  ProcessResult free = ts::RunOvkconv(Args(kind.option, in, out));
   EXPECT_EQ(free.status, 0);
   EXPECT_GT(ts::ReadBytes(out).size(), 512u);
 }

@@ -102,7 +102,7 @@ TEST(PngSuiteToOvk, DamagedFilesFailCleanlyThroughTheProgram) {
     WriteRun run = WriteInMemory(ReadBytes(path), 1006);
     EXPECT_NE(run.source, SourceStatus::kOk);
     const std::string out = dir.File(name + ".ovk");
-    testing_support::ProcessResult r = testing_support::RunProcess(OVKCONV_PATH, {path, out});
+    testing_support::ProcessResult r = testing_support::RunOvkconv({path, out});
     EXPECT_EQ(r.status, 255) << r.out << r.err;
     EXPECT_FALSE(testing_support::FileExists(out));
     if (name == "xcsn0g01.png") {
