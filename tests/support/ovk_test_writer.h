@@ -92,7 +92,9 @@ Bytes CcpiHeader(std::uint32_t streamSize, std::int16_t paletteCount, int tileWi
                  int tileHeightLog2, std::int16_t width, std::int16_t height, std::uint8_t flags);
 
 // ---------------------------------------------------------------------------
-// Checking the program's writer.
+// Checking the program's writer (support/ovk_test_writer_check.cpp: these
+// report through GoogleTest, which the benchmarks that link the building half
+// above do without).
 
 // One run of PrepareSource and EncodeOvk on file bytes, the output collected.
 struct WriteRun {
