@@ -26,10 +26,6 @@ OvkCheck Walk(const Bytes& file, OvkSections* s = nullptr) {
   return ovk::WalkOvk(file, s != nullptr ? s : &local);
 }
 
-void PutU32At(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
-}
-
 TEST(OvkHeader, VersionsMagicFlagsAndSizes) {
   ovk::OvkHeader h;
   EXPECT_EQ(ovk::ReadOvkHeader(Bytes{0xE8, 0x03}, &h), OvkCheck::kNotOvk);  // no whole version
@@ -139,7 +135,7 @@ TEST(OvkWalk, NextSectionFollowsSectionSizeNotUnpackedSize) {
   Bytes file = Ovk1002(p);
   OvkSections before;
   ASSERT_EQ(Walk(file, &before), OvkCheck::kOk);
-  PutU32At(file, 12 + 4, 8);  // the palette claims 8 bytes of content
+  PutLe32(file, 12 + 4, 8);  // the palette claims 8 bytes of content
   OvkSections after;
   ASSERT_EQ(Walk(file, &after), OvkCheck::kOk);
   EXPECT_EQ(after.palette.unpackedSize, 8u);
@@ -154,7 +150,7 @@ TEST(OvkWalk, EveryTruncationIsDamaged) {
     ASSERT_EQ(Walk(file), OvkCheck::kOk);
     for (std::size_t cut = 4; cut < file.size(); ++cut) {
       ASSERT_EQ(Walk(Bytes(file.begin(), file.begin() + cut)), OvkCheck::kDamaged)
-          << "version " << (file[0] | file[1] << 8) << " cut at " << cut;
+          << "version " << Le16(file, 0) << " cut at " << cut;
     }
   }
 }
@@ -163,10 +159,10 @@ TEST(OvkWalk, PackedSectionLimits) {
   const Picture p = Sample(16, 16);
   Bytes file = Ovk1002(p);
   Bytes bad = file;
-  PutU32At(bad, 12, 7);  // sectionSize below 8
+  PutLe32(bad, 12, 7);  // sectionSize below 8
   EXPECT_EQ(Walk(bad), OvkCheck::kDamaged);
   bad = file;
-  PutU32At(bad, 12, 0xFFFFFFFF);  // runs past the end; no wrap
+  PutLe32(bad, 12, 0xFFFFFFFF);  // runs past the end; no wrap
   EXPECT_EQ(Walk(bad), OvkCheck::kDamaged);
 
   // Palettes: empty, not whole entries, more than 256 entries.
@@ -185,9 +181,9 @@ TEST(OvkWalk, PackedSectionLimits) {
   OvkSections s;
   ASSERT_EQ(Walk(v1005, &s), OvkCheck::kOk);
   const std::size_t pixelHeader = s.pixels.data.data() - v1005.data() - 12;
-  PutU32At(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size()));
+  PutLe32(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size()));
   EXPECT_EQ(Walk(v1005), OvkCheck::kOk);
-  PutU32At(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size() + 1));
+  PutLe32(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size() + 1));
   EXPECT_EQ(Walk(v1005), OvkCheck::kDamaged);
 }
 
@@ -203,11 +199,11 @@ TEST(OvkWalk, CcpiPaletteAndStreamLimits) {
   OvkSections s;
   ASSERT_EQ(Walk(raw, &s), OvkCheck::kOk);
   EXPECT_EQ(s.palette.data.size(), 64u);
-  PutU32At(raw, 4, 16 + 63);
+  PutLe32(raw, 4, 16 + 63);
   EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
-  PutU32At(raw, 4, static_cast<std::uint32_t>(raw.size() - 8 + 1));
+  PutLe32(raw, 4, static_cast<std::uint32_t>(raw.size() - 8 + 1));
   EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
-  PutU32At(raw, 4, 0xFFFFFFF0);
+  PutLe32(raw, 4, 0xFFFFFFF0);
   EXPECT_EQ(Walk(raw), OvkCheck::kDamaged);
 
   // A packed stream whose content is shorter than the palette, or leaves
@@ -251,7 +247,7 @@ TEST(OvkWalk, SectionsMustBackTheirClaimsAndThePicture) {
     Bytes file = c.version <= 1002 ? SmallHeader(c.version, c.width, c.height)
                                    : LargeHeader(c.version, c.width, c.height, 4);
     Append(file, c.palette);
-    if (c.version == 1005) AppendU32(file, 0);
+    if (c.version == 1005) AppendLe32(file, 0);
     Append(file, ClaimingSection(c.packedBytes, c.unpackedSize));
     EXPECT_EQ(Walk(file), c.want) << c.version << " " << c.width << "x" << c.height << " claiming "
                                   << c.unpackedSize;
