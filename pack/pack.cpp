@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "pack/packed_format.h"
@@ -168,6 +169,28 @@ inline std::size_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std
   return limit;
 }
 
+// Storage for arrays whose elements are always written before they are read
+// (chain links, run lengths): it grows without being cleared, so memory is
+// touched only where it is used.
+template <typename T>
+class Scratch {
+ public:
+  Scratch() = default;
+  explicit Scratch(std::size_t n) { Reserve(n); }
+  void Reserve(std::size_t n) {
+    if (n > size_) {
+      data_.reset(new T[n]);
+      size_ = n;
+    }
+  }
+  T* data() const { return data_.get(); }
+  T& operator[](std::size_t k) const { return data_[k]; }
+
+ private:
+  std::unique_ptr<T[]> data_;
+  std::size_t size_ = 0;
+};
+
 // Finds, for a position p of a block, the match a plain backward search over
 // every distance would pick: the longest within 8191 bytes back (capped at
 // 269 bytes and at the block's end), the nearest among equally long ones.
@@ -220,11 +243,9 @@ class MatchFinder {
     std::memset(buffer_.data() + length, 0, kPadding);
     block_ = buffer_.data();
     length_ = length;
-    if (prev3_.size() < length) {
-      prev3_.resize(length);
-      prevEnd_.resize(length);
-      runLength_.resize(length);
-    }
+    prev3_.Reserve(length);
+    prevEnd_.Reserve(length);
+    runLength_.Reserve(length);
     hashBits_ = std::clamp<std::size_t>(std::bit_width(length), 10, kMaxHashBits);
     head3_.assign(std::size_t{1} << hashBits_, kNone);
     headEnd_.assign(kEndHashSize, kNone);
@@ -393,9 +414,7 @@ class MatchFinder {
   }
   void ClearLongKeys() {
     for (auto& head : headLong_) head.assign(std::size_t{1} << kLongHashBits, kNone);
-    if (prevLong_[0].size() < length_) {
-      for (auto& prev : prevLong_) prev.resize(length_);
-    }
+    for (auto& prev : prevLong_) prev.Reserve(length_);
     probed_ = false;
   }
   void InsertLongKeysFrom(std::size_t from) {
@@ -607,15 +626,15 @@ class MatchFinder {
   std::size_t hashBits_ = kMaxHashBits;
   std::vector<std::uint16_t> head2_ = std::vector<std::uint16_t>(0x10000, kNone);
   std::vector<std::uint16_t> head3_;
-  std::vector<std::uint16_t> prev3_;
+  Scratch<std::uint16_t> prev3_;
   std::vector<std::uint16_t> headEnd_;
-  std::vector<std::uint16_t> prevEnd_;
-  std::vector<std::uint8_t> runLength_;  // by a run's end
+  Scratch<std::uint16_t> prevEnd_;
+  Scratch<std::uint8_t> runLength_;  // by a run's end
   // The stack of the runs of byte value v at v * kStackRoom.
-  std::vector<Run> stacks_ = std::vector<Run>(256 * kStackRoom);
+  Scratch<Run> stacks_{256 * kStackRoom};
   std::uint8_t stackSize_[256] = {};
   std::vector<std::uint16_t> headLong_[2];
-  std::vector<std::uint16_t> prevLong_[2];
+  Scratch<std::uint16_t> prevLong_[2];
   std::size_t keyLength_[2] = {};
   std::size_t inserted_ = 0;  // positions below are entered
   std::size_t runEnd_ = 0;    // end of the last run of three or more

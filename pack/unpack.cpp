@@ -355,12 +355,13 @@ template <bool kOverrun>
       // allow (at most 22; the block is done after the literal that reaches
       // its end).
       std::size_t k = static_cast<std::size_t>(std::countr_zero(buf | (std::uint64_t{1} << avail)));
-      // The flag word just loaded may reach the block's end: one literal.
-      k = std::min(k, ip < blockEnd ? static_cast<std::size_t>(blockEnd - ip) : 1);
       if constexpr (kOverrun) {
+        // Far from the block's end (more than kExactTail bytes before it).
         Copy16(op, ip);
         Copy16(op + 16, ip + 16);
       } else {
+        // The flag word just loaded may reach the block's end: one literal.
+        k = std::min(k, ip < blockEnd ? static_cast<std::size_t>(blockEnd - ip) : 1);
         CopyShort(op, ip, k);
       }
       op += k;
@@ -368,7 +369,7 @@ template <bool kOverrun>
       buf >>= k;
       avail -= static_cast<unsigned>(k);
       // A set bit ended them: a match or run follows, unless the bits ran out.
-      if (avail == 0 || ip >= blockEnd) continue;
+      if (avail == 0 || (!kOverrun && ip >= blockEnd)) continue;
     }
     if (avail < 2) {
       buf |= static_cast<std::uint64_t>(LoadU16(ip)) << avail;
@@ -439,8 +440,8 @@ template <bool kOverrun>
       length = byteFollows ? kLongLengthBase + lengthByte : length;
       ip += byteFollows;
     }
-    if (dist - 1 >= static_cast<std::size_t>(op - out)) {
-      // Distance 0, or before the start of the output.
+    // Distance 0, or (before the first 8191 output bytes) before the start.
+    if (kOverrun ? dist == 0 : dist - 1 >= static_cast<std::size_t>(op - out)) {
       c.i = static_cast<std::size_t>(ip - in);
       c.o = static_cast<std::size_t>(op - out);
       if (!c.Copy(dist, length)) {
