@@ -5,10 +5,27 @@
 // the very picture PNG import saw (every index and palette entry). After
 // timing, the timed run must have written the checked bytes. A mismatch fails
 // the benchmark.
+//
+// OvkToPng/p and OvkToPng/p256 time what ovkconv -p and -p256 do after
+// reading the ovk file (the 1006 file the checks above made): decode it and
+// write the PNG file, through the same output class as every conversion, to
+// a scratch directory. Each iteration also times the BMP conversion of the
+// same file the same way (decode, write the BMP file). Times are the
+// thread's CPU time, user and system, so that other work on the machine does
+// not count; the reported time is the PNG's. Counters: "ratio", PNG time over
+// BMP time summed over the iterations; "ratio_mem", the same with both files
+// made in memory only (no file written); "bmp_ms", the BMP time per
+// iteration; "bytes", the PNG's size. Before timing, the PNG is read back
+// with libpng and must show the picture; after, the file written must be
+// those bytes.
 #include <benchmark/benchmark.h>
+#include <png.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -16,10 +33,14 @@
 #include <vector>
 
 #include "bench_images.h"
+#include "io/output_file.h"
 #include "ovk/decode_ovk.h"
 #include "ovk/layout.h"
 #include "ovk/ovk_writer.h"
 #include "pack/pack.h"
+#include "platform/platform.h"
+#include "raster/bmp_image.h"
+#include "raster/png_export.h"
 
 namespace {
 
@@ -163,6 +184,119 @@ void BM_FromOvk(benchmark::State& state, const BenchImage* image, std::int32_t v
   if (!Matches(expected, decoded)) state.SkipWithError("decoded picture differs");
 }
 
+// ConvertFromOvk's steps between reading the file and writing the output:
+// the image decoded for `pngMode`, palette entries in BMP order, bfSize set.
+// False when the file does not decode.
+bool DecodeForOutput(const Bytes& file, int pngMode, Bytes& image) {
+  ovk::OvkHeader header;
+  if (ovk::ReadOvkHeader(file, &header) != ovk::OvkCheck::kOk) return false;
+  image.assign(static_cast<std::size_t>(header.imageBytes), 0);
+  if (ovk::DecodeOvk(image, file, pngMode) != ovk::kDecodeOk) return false;
+  std::uint8_t* img = image.data();
+  SwapRedBlue(img + bmp::kPaletteOffset,
+              static_cast<std::int32_t>(bmp::GetU32(img, bmp::kBiClrUsed)));
+  bmp::PutU32(img, bmp::kBfSize,
+              bmp::GetU32(img, bmp::kBfOffBits) + bmp::GetU32(img, bmp::kBiSizeImage));
+  image.resize(bmp::GetU32(img, bmp::kBfSize));
+  return true;
+}
+
+bool WriteBmpFile(const std::wstring& path, const Bytes& image) {
+  CoutputFile out;
+  return out.Open(path) && out.Write(image.data(), image.size()) && out.Commit();
+}
+
+// The PNG as libpng reads it, expanded to R, G, B, A (A 255 where the file
+// has no alpha), rows top-down. Empty when libpng refuses it.
+Bytes ReadPngRgba(const Bytes& png) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return {};
+  image.format = PNG_FORMAT_RGBA;
+  Bytes rgba(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return {};
+  return rgba;
+}
+
+// True when `rgba` shows the picture: every pixel's colour is its palette
+// entry's, and so is its alpha where the PNG carries alpha.
+bool ShowsPicture(const Conversion& c, const Bytes& rgba, bool withAlpha) {
+  if (rgba.size() != 4 * c.plane.size()) return false;
+  for (std::size_t i = 0; i < c.plane.size(); ++i) {
+    const std::uint8_t* want = &c.palette[4 * c.plane[i]];
+    const std::uint8_t* got = &rgba[4 * i];
+    if (got[0] != want[0] || got[1] != want[1] || got[2] != want[2]) return false;
+    if (withAlpha && got[3] != want[3]) return false;
+  }
+  return true;
+}
+
+// The thread's CPU time in seconds.
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+void BM_OvkToPng(benchmark::State& state, const BenchImage* image, int pngMode) {
+  const Conversion& source = Checked(*image, 1006);
+  Bytes decoded, png;
+  if (!source.ok || !DecodeForOutput(source.file, pngMode, decoded) ||
+      !EncodePng(decoded, pngMode, &png)) {
+    state.SkipWithError("no PNG to time");
+    return;
+  }
+  // Palette PNGs carry every entry's alpha; a colour PNG carries alpha when
+  // some entry has it.
+  bool anyAlpha = false;
+  for (std::size_t e = 3; e < source.palette.size(); e += 4) anyAlpha |= source.palette[e] != 0;
+  if (!ShowsPicture(source, ReadPngRgba(png), pngMode == 2 || anyAlpha)) {
+    state.SkipWithError("the PNG does not show the picture");
+    return;
+  }
+  char dirName[] = "/tmp/ovk_bench_XXXXXX";
+  if (mkdtemp(dirName) == nullptr) {
+    state.SkipWithError("no scratch directory");
+    return;
+  }
+  const std::string dir = dirName;
+  const std::wstring pngPath = platform::BytesToWide(dir + "/out.png");
+  const std::wstring bmpPath = platform::BytesToWide(dir + "/out.bmp");
+  double pngFile = 0, bmpFile = 0, pngMemory = 0, bmpMemory = 0;
+  bool ok = true;
+  Bytes bmpBytes;
+  for (auto _ : state) {
+    double start = CpuSeconds();
+    ok &= DecodeForOutput(source.file, 0, decoded) && WriteBmpFile(bmpPath, decoded);
+    bmpFile += CpuSeconds() - start;
+    start = CpuSeconds();
+    ok &=
+        DecodeForOutput(source.file, pngMode, decoded) && WritePng(pngPath, decoded, pngMode) == 0;
+    const double seconds = CpuSeconds() - start;
+    pngFile += seconds;
+    state.SetIterationTime(seconds);
+
+    start = CpuSeconds();
+    ok &= DecodeForOutput(source.file, 0, decoded);
+    bmpBytes.assign(decoded.begin(), decoded.end());
+    bmpMemory += CpuSeconds() - start;
+    start = CpuSeconds();
+    ok &= DecodeForOutput(source.file, pngMode, decoded) && EncodePng(decoded, pngMode, &png);
+    pngMemory += CpuSeconds() - start;
+  }
+  const Bytes written = ReadFile(dir + "/out.png");
+  std::filesystem::remove_all(dir);
+  if (!ok || written != png) {
+    state.SkipWithError("a timed conversion failed or wrote other bytes");
+    return;
+  }
+  state.counters["bytes"] = static_cast<double>(png.size());
+  state.counters["ratio"] = pngFile / bmpFile;
+  state.counters["ratio_mem"] = pngMemory / bmpMemory;
+  state.counters["bmp_ms"] =
+      benchmark::Counter(bmpFile * 1e3 / static_cast<double>(state.iterations()));
+}
+
 [[maybe_unused]] const bool kRegistered = [] {
   for (const BenchImage& image : BenchImages()) {
     for (std::int32_t version : kVersions) {
@@ -172,6 +306,12 @@ void BM_FromOvk(benchmark::State& state, const BenchImage* image, std::int32_t v
           ->Unit(benchmark::kMillisecond);
       benchmark::RegisterBenchmark(("ConvertFromOvk/" + v + "/" + image.name).c_str(), BM_FromOvk,
                                    &image, version)
+          ->Unit(benchmark::kMillisecond);
+    }
+    for (const auto& [mode, name] : {std::pair{1, "p"}, std::pair{2, "p256"}}) {
+      benchmark::RegisterBenchmark(("OvkToPng/" + std::string(name) + "/" + image.name).c_str(),
+                                   BM_OvkToPng, &image, mode)
+          ->UseManualTime()
           ->Unit(benchmark::kMillisecond);
     }
   }

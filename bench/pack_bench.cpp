@@ -2,23 +2,38 @@
 // uncompressed content: PackBlocks and UnpackBlocks, zlib's compress2 (levels
 // 6 and 9) and uncompress on the same bytes as the yardstick, and the plain
 // reference packer on a 64 KiB prefix as the baseline (with PackBlocks on the
-// same prefix beside it). Each picture gives two contents: its index plane and
-// a version-1006-like tile stream (every tile's EncodeTile bytes, tiles of the
+// same prefix beside it). Each picture gives up to three contents: its index
+// plane (what -v2 packs), the plane in 16 x 8 block order (-v4), and a
+// version-1006-like tile stream (every tile's EncodeTile bytes, tiles of the
 // largest power of two up to 128 x 64 that divides the picture, made smaller
-// while a tile does not fit). Before timing, each content is checked: the
-// packer and the reference packer agree on the prefix, the packed data
-// unpacks to the content, and zlib round-trips it; after timing, that the
-// timed run produced the checked result. A mismatch fails the benchmark.
+// while a tile does not fit). Besides the pictures of tests/data/images, three
+// 1920 x 1072 pictures of random noise over 2, 3 and 4 colours (noise2,
+// noise3, noise4; fixed seeds) give planes and block orders: the packer's
+// worst case. Before timing, each content is checked: the packer and the
+// reference packer agree on the prefix, the packed data unpacks to the
+// content, and zlib round-trips it; after timing, that the timed run produced
+// the checked result. A mismatch fails the benchmark.
+//
+// Ratios/<content>/<picture>, run after the others, shows the ratios of their
+// CPU times (medians over repetitions) as counters: pack_vs_zlib6 (how many
+// times faster PackBlocks is than level 6), unpack_vs_uncompress, and, for
+// planes and block orders, pack_cost_vs_waves (PackBlocks' time per pixel
+// over that of the waves picture's same content).
 #include <benchmark/benchmark.h>
 #include <zlib.h>
+
+#include <time.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <map>
+#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bench_images.h"
+#include "ovk/rows_to_blocks.h"
 #include "ovk/tile_codec.h"
 #include "pack/pack.h"
 #include "pack/unpack.h"
@@ -57,6 +72,39 @@ Bytes TileStream(const BenchImage& image) {
     if (wLog2 > 5) --wLog2;
     if (hLog2 > 5) --hLog2;
   }
+}
+
+// The plane in the block order of version 1004, as the writer makes it from
+// the picture's bottom-up rows.
+Bytes BlockOrder(const BenchImage& image) {
+  const std::size_t stride = static_cast<std::size_t>(image.width);
+  Bytes rows(image.indices.size());
+  for (int y = 0; y < image.height; ++y) {
+    std::copy_n(image.indices.begin() + static_cast<std::ptrdiff_t>(y * stride), stride,
+                rows.begin() + static_cast<std::ptrdiff_t>((image.height - 1 - y) * stride));
+  }
+  Bytes blocks(rows.size());
+  if (!RowsToBlocks(rows, blocks, image.height, image.width)) return {};
+  return blocks;
+}
+
+// Random noise over 2, 3 and 4 colours, the size of the waves picture.
+const std::vector<BenchImage>& NoiseImages() {
+  static const std::vector<BenchImage> images = [] {
+    std::vector<BenchImage> all;
+    for (unsigned colours = 2; colours <= 4; ++colours) {
+      BenchImage image;
+      image.name = "noise" + std::to_string(colours);
+      image.width = 1920;
+      image.height = 1072;
+      image.indices.resize(static_cast<std::size_t>(image.width) * image.height);
+      std::mt19937 rng(colours);
+      for (auto& v : image.indices) v = static_cast<std::uint8_t>(rng() % colours);
+      all.push_back(std::move(image));
+    }
+    return all;
+  }();
+  return images;
 }
 
 // One content, packed both ways and checked once, shared by its benchmarks.
@@ -126,20 +174,34 @@ Prepared Prepare(Bytes content) {
   return p;
 }
 
-enum class Kind { kPlane, kTiles };
+enum class Kind { kPlane, kBlocks, kTiles };
 
 const Prepared& PreparedFor(const BenchImage& image, Kind kind) {
   static std::map<std::pair<const BenchImage*, Kind>, Prepared> cache;
   const auto key = std::make_pair(&image, kind);
   auto it = cache.find(key);
   if (it == cache.end()) {
-    it =
-        cache.emplace(key, Prepare(kind == Kind::kPlane ? image.indices : TileStream(image))).first;
+    Bytes content = kind == Kind::kPlane    ? image.indices
+                    : kind == Kind::kBlocks ? BlockOrder(image)
+                                            : TileStream(image);
+    it = cache.emplace(key, Prepare(std::move(content))).first;
   }
   return it->second;
 }
 
 enum class Op { kPack, kUnpack, kZlib6, kZlib9, kUncompress, kPackPrefix, kReferencePrefix };
+
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// CPU seconds per iteration of every run of each benchmark, for Ratios.
+std::map<std::tuple<Op, Kind, const BenchImage*>, std::vector<double>>& Timings() {
+  static std::map<std::tuple<Op, Kind, const BenchImage*>, std::vector<double>> timings;
+  return timings;
+}
 
 void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op) {
   const Prepared& p = PreparedFor(*image, kind);
@@ -153,6 +215,8 @@ void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op)
   std::size_t processed = p.content.size();
   std::string label;
   bool ok = true;
+  double start = 0;
+  double seconds = 0;  // CPU time of the timed loop
   switch (op) {
     case Op::kPack:
     case Op::kPackPrefix: {
@@ -161,10 +225,12 @@ void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op)
       work.resize(PackBound(in.size()));
       std::int64_t n = 0;
       std::uint32_t blocks = 0;
+      start = CpuSeconds();
       for (auto _ : state) {
         n = PackBlocks(in, work, &blocks);
         benchmark::DoNotOptimize(work.data());
       }
+      seconds = CpuSeconds() - start;
       expected = op == Op::kPack ? p.packed : p.prefixPacked;
       ok = n == static_cast<std::int64_t>(expected.size()) &&
            std::equal(expected.begin(), expected.end(), work.begin());
@@ -174,22 +240,26 @@ void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op)
     case Op::kReferencePrefix: {
       processed = prefix.size();
       testing_support::ReferencePacked ref;
+      start = CpuSeconds();
       for (auto _ : state) {
         ref = testing_support::ReferencePackBlocks(prefix,
                                                    static_cast<std::uint32_t>(GetBlockSize()));
         benchmark::DoNotOptimize(ref.bytes.data());
       }
+      seconds = CpuSeconds() - start;
       ok = ref.bytes == p.prefixPacked;
       break;
     }
     case Op::kUnpack: {
       work.assign(p.content.size() + 1, 0);
       std::uint32_t reached = 0;
+      start = CpuSeconds();
       for (auto _ : state) {
         reached =
             UnpackBlocks(work, static_cast<std::uint32_t>(p.content.size()), p.packed, p.blocks);
         benchmark::DoNotOptimize(work.data());
       }
+      seconds = CpuSeconds() - start;
       ok = reached == p.content.size() &&
            std::equal(p.content.begin(), p.content.end(), work.begin());
       label = std::to_string(p.packed.size()) + " bytes packed";
@@ -200,12 +270,14 @@ void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op)
       const int level = op == Op::kZlib6 ? 6 : 9;
       work.resize(compressBound(static_cast<uLong>(p.content.size())));
       uLongf length = 0;
+      start = CpuSeconds();
       for (auto _ : state) {
         length = static_cast<uLongf>(work.size());
         compress2(work.data(), &length, p.content.data(), static_cast<uLong>(p.content.size()),
                   level);
         benchmark::DoNotOptimize(work.data());
       }
+      seconds = CpuSeconds() - start;
       expected = level == 6 ? p.zlib6 : p.zlib9;
       ok = length == expected.size() && std::equal(expected.begin(), expected.end(), work.begin());
       label = std::to_string(length) + " bytes deflated";
@@ -214,11 +286,13 @@ void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op)
     case Op::kUncompress: {
       work.resize(p.content.size());
       uLongf length = 0;
+      start = CpuSeconds();
       for (auto _ : state) {
         length = static_cast<uLongf>(work.size());
         uncompress(work.data(), &length, p.zlib6.data(), static_cast<uLong>(p.zlib6.size()));
         benchmark::DoNotOptimize(work.data());
       }
+      seconds = CpuSeconds() - start;
       ok = length == p.content.size() && work == p.content;
       label = std::to_string(p.zlib6.size()) + " bytes deflated";
       break;
@@ -230,6 +304,40 @@ void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op)
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(processed));
   state.SetLabel(label);
+  Timings()[{op, kind, image}].push_back(seconds / static_cast<double>(state.iterations()));
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 != 0 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// The ratios of the timings of one content's benchmarks, as counters.
+void BM_Ratios(benchmark::State& state, const BenchImage* image, Kind kind,
+               const BenchImage* typical) {
+  const auto& timings = Timings();
+  auto median = [&](Op op, const BenchImage* of) {
+    const auto it = timings.find({op, kind, of});
+    return it == timings.end() || it->second.empty() ? 0.0 : Median(it->second);
+  };
+  for (auto _ : state) {
+  }
+  const double pack = median(Op::kPack, image);
+  const double zlib6 = median(Op::kZlib6, image);
+  const double unpack = median(Op::kUnpack, image);
+  const double uncompress = median(Op::kUncompress, image);
+  if (pack == 0 || zlib6 == 0 || unpack == 0 || uncompress == 0) {
+    state.SkipWithError("needs this content's Pack, Zlib6, Unpack and Uncompress in the same run");
+    return;
+  }
+  state.counters["pack_vs_zlib6"] = zlib6 / pack;
+  state.counters["unpack_vs_uncompress"] = uncompress / unpack;
+  const double typicalPack = typical != nullptr ? median(Op::kPack, typical) : 0.0;
+  if (typicalPack != 0) {
+    const double pixels = static_cast<double>(image->width) * image->height;
+    const double typicalPixels = static_cast<double>(typical->width) * typical->height;
+    state.counters["pack_cost_vs_waves"] = (pack / pixels) / (typicalPack / typicalPixels);
+  }
 }
 
 [[maybe_unused]] const bool kRegistered = [] {
@@ -242,15 +350,36 @@ void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op)
       {Op::kPackPrefix, "PackPrefix"},
       {Op::kReferencePrefix, "PackReferencePrefix"},
   };
-  for (const auto& [kind, kindName] :
-       {std::make_pair(Kind::kPlane, "plane"), std::make_pair(Kind::kTiles, "tiles")}) {
-    for (const BenchImage& image : BenchImages()) {
+  const std::pair<Kind, const char*> kinds[] = {
+      {Kind::kPlane, "plane"}, {Kind::kBlocks, "blocks"}, {Kind::kTiles, "tiles"}};
+  const BenchImage* waves = nullptr;
+  std::vector<const BenchImage*> images;
+  for (const BenchImage& image : BenchImages()) {
+    images.push_back(&image);
+    if (image.name.starts_with("waves")) waves = &image;
+  }
+  for (const BenchImage& image : NoiseImages()) images.push_back(&image);
+  // Noise gives planes and block orders only.
+  auto wanted = [](Kind kind, const BenchImage* image) {
+    return kind != Kind::kTiles || !image->name.starts_with("noise");
+  };
+  for (const auto& [kind, kindName] : kinds) {
+    for (const BenchImage* image : images) {
+      if (!wanted(kind, image)) continue;
       for (const auto& [op, opName] : ops) {
         benchmark::RegisterBenchmark(
-            (std::string(opName) + "/" + kindName + "/" + image.name).c_str(), BM_Pack, &image,
+            (std::string(opName) + "/" + kindName + "/" + image->name).c_str(), BM_Pack, image,
             kind, op)
             ->Unit(benchmark::kMillisecond);
       }
+    }
+  }
+  for (const auto& [kind, kindName] : kinds) {
+    for (const BenchImage* image : images) {
+      if (!wanted(kind, image)) continue;
+      benchmark::RegisterBenchmark((std::string("Ratios/") + kindName + "/" + image->name).c_str(),
+                                   BM_Ratios, image, kind, kind == Kind::kTiles ? nullptr : waves)
+          ->Iterations(1);
     }
   }
   return true;

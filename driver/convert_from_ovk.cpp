@@ -15,8 +15,8 @@
 //   input to output                      then the output is written
 //   ファイルのオープンに失敗(output)     BMP output cannot be created
 //   ファイルの書き込みに失敗(output)     BMP output could not be written whole
-//   done.                                after the BMP, or after WritePng
-//                                        whatever its result
+//   pngファイルの作成に失敗しました(output) PNG output could not be written
+//   done.                                after an output written whole
 // Outputs appear whole or not at all: a failed conversion leaves no new file
 // and an existing file of that name untouched. The output opens as
 // CoutputFile allows: a FIFO, a device or a dangling link is no output.
@@ -134,8 +134,8 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
     result = WritePng(outName, image.span().first(fileBytes), static_cast<int>(output));
   } else {
     result = WriteBmp(outName, image);
-    if (result != 0) return result;
   }
+  if (result != 0) return result;
   platform::Print(kDone);
-  return result;
+  return 0;
 }

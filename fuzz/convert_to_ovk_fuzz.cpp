@@ -154,12 +154,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(width > 0 && height > 0 && width % 16 == 0 && height % 16 == 0);
   Check(image.count >= 1 && image.count <= 256);
 
-  // The picture as the file should hold it, taken before the writer reorders
-  // the rows in place.
+  // The picture as the file should hold it: rows top-down.
   Bytes plane(static_cast<std::size_t>(width) * height);
   for (std::int32_t y = 0; y < height; ++y) {
+    const std::int32_t from = image.topDown ? y : height - 1 - y;
     std::memcpy(&plane[static_cast<std::size_t>(y) * width],
-                image.pixels + static_cast<std::size_t>(height - 1 - y) * width, width);
+                image.pixels + static_cast<std::size_t>(from) * width, width);
   }
   Bytes palette(1024, 0);
   for (std::int32_t e = 0; e < image.count; ++e) {

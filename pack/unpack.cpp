@@ -1,17 +1,36 @@
 // Decoder of the packed stream (layout: pack/packed_format.h).
 //
 // Safety model: the decoder knows the length of its input and how many output
-// bytes it may write (capacity + 1, never more than the span holds). Every
-// token is decoded in one of two modes. Far from the end of the input, a token
-// cannot need more than kMaxTokenInput bytes, so one check at its start covers
-// all of its reads. Near the end, every read is checked, and a token that
-// would need a byte that is not there stops the section. Output lengths are
-// cut at the limit before anything is copied, and a back-reference that
-// reaches before the start of the output stops the section, so nothing is read
-// or written outside the two spans whatever the bytes say.
+// bytes it may write (capacity + 1, never more than the span holds). A block's
+// tokens are decoded in one of three ways, chosen by how far the positions
+// are from the ends:
+//
+// - Near the end of the input, every read is checked, and a token that would
+//   need a byte that is not there stops the section.
+// - Otherwise a token cannot need more than kMaxTokenInput bytes, so one check
+//   at its start covers all of its reads; output lengths are cut at the limit
+//   before anything is copied.
+// - Far from both ends (FastTokens), tokens run in a loop that checks its
+//   positions once per token: at least kFastInput input bytes and room for
+//   the longest token's copies are left. Past the first 8191 bytes of the
+//   output, and while more than kExactTail input bytes of the block and of
+//   the input are left, literals and matches are copied in whole 16-byte
+//   moves that may write up to 32 bytes past the output position. No match
+//   can then fail (its distance is at most 8191), and the tokens in the last
+//   kExactTail input bytes are copied exactly: they write at least one byte
+//   for every 1.125 input bytes (a literal takes a byte and a flag bit; every
+//   other token writes more for its bytes and bits), far more than 32 even
+//   when the last token copied with a move took 33 of those bytes, so the
+//   bytes past the output position are always overwritten before decoding
+//   stops.
+//
+// A back-reference that reaches before the start of the output stops the
+// section, so nothing is read or written outside the two spans whatever the
+// bytes say.
 #include "pack/unpack.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "pack/packed_format.h"
@@ -23,6 +42,16 @@ using namespace packed;
 // Most input bytes one bit-flag token can consume: a flag word and the marker
 // of a run, a second flag word, then R and F.
 constexpr std::size_t kMaxTokenInput = 7;
+// FastTokens runs while this many input bytes are left (a literal run reads
+// 32 bytes from its start) and this much room is left in the output (a match
+// of 269 after up to 22 literals, with its copies' overrun).
+constexpr std::size_t kFastInput = 64;
+constexpr std::size_t kFastOutput = 400;
+// Output bytes after which no match can reach before the start.
+constexpr std::size_t kOverwriteFrom = kMaxDistance;
+// Input bytes at the end of a block, or of the input, whose tokens are copied
+// exactly (see the safety model).
+constexpr std::size_t kExactTail = 128;
 
 // Fields of several flag bits arrive most significant bit first; this turns a
 // 4-bit field taken from the buffer into its value.
@@ -39,6 +68,29 @@ inline std::uint32_t Reverse3(std::uint64_t bits) {
 inline std::uint32_t LoadU16(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8);
 }
+
+// A 16-byte move that reads all of its source before writing: correct when
+// the regions overlap too.
+inline void Copy16(std::uint8_t* dst, const std::uint8_t* src) {
+  std::uint8_t t[16];
+  std::memcpy(t, src, 16);
+  std::memcpy(dst, t, 16);
+}
+
+// The high part of a far match's distance, 4096 h + 256 m, from its flag bits
+// h m as they lie in the buffer: h in bit 0, m in bits 1 to 4 (most
+// significant first).
+struct FarHighTable {
+  std::uint16_t high[32];
+  constexpr FarHighTable() : high() {
+    for (unsigned b = 0; b < 32; ++b) {
+      const unsigned m =
+          ((b >> 1) & 1) << 3 | ((b >> 2) & 1) << 2 | ((b >> 3) & 1) << 1 | ((b >> 4) & 1);
+      high[b] = static_cast<std::uint16_t>((b & 1) * kFarHighStep + m * 256);
+    }
+  }
+};
+constexpr FarHighTable kFarHigh;
 
 // Copies n bytes between regions that do not overlap, with fixed-size moves
 // for the short lengths that dominate: a variable-length memcpy costs more to
@@ -261,6 +313,181 @@ struct Cursor {
   }
 };
 
+// Decodes the tokens of a bit-flag block whose trailing byte is at `end`
+// while at least kFastInput input bytes and kFastOutput bytes of room are
+// left, the input position is below ipStop and the output position is at
+// most opStop. Returns kNext when it stops for one of those reasons. With
+// kOverrun, literals and matches are copied in whole 16-byte moves (see the
+// safety model at the top); otherwise exactly.
+//
+// The flag words are loaded exactly where ensure(k) would load them; two
+// shortcuts keep the same places. Near and far matches share one path, as
+// both read one byte after their first flag bits (2 or 7 of them), so the bit
+// that tells them apart needs no branch. A length code's bits are read from
+// the buffer with the next word placed above them: no byte is read between
+// the code's ensure steps, so when the code is longer than the bits left,
+// that word is the one its ensure would load.
+template <bool kOverrun>
+[[gnu::noinline]] Step FastTokens(Cursor& c, std::size_t end, const std::uint8_t* ipStop,
+                                  std::uint8_t* opStop) {
+  const std::uint8_t* const in = c.in;
+  const std::uint8_t* ip = in + c.i;
+  const std::uint8_t* const blockEnd = in + end;
+  std::uint8_t* const out = c.out;
+  std::uint8_t* op = out + c.o;
+  std::uint64_t buf = c.buf;
+  unsigned avail = c.avail;
+  Step result = Step::kNext;
+  for (;;) {
+    if (ip >= ipStop || op > opStop) {
+      if (ip >= blockEnd) result = Step::kEnd;
+      break;
+    }
+    if (avail == 0) {
+      buf = LoadU16(ip);
+      ip += 2;
+      avail = 16;
+    }
+    if ((buf & 1) == 0) {
+      // Literals: the zero bits below the next set bit are literals too, and
+      // no flag word is loaded between them (the buffer holds their bits), so
+      // they are copied together, as many as the buffer's bits and the block
+      // allow (at most 22; the block is done after the literal that reaches
+      // its end).
+      std::size_t k = static_cast<std::size_t>(std::countr_zero(buf | (std::uint64_t{1} << avail)));
+      if constexpr (kOverrun) {
+        // Far from the block's end (more than kExactTail bytes before it).
+        Copy16(op, ip);
+        Copy16(op + 16, ip + 16);
+      } else {
+        // The flag word just loaded may reach the block's end: one literal.
+        k = std::min(k, ip < blockEnd ? static_cast<std::size_t>(blockEnd - ip) : 1);
+        CopyShort(op, ip, k);
+      }
+      op += k;
+      ip += k;
+      buf >>= k;
+      avail -= static_cast<unsigned>(k);
+      // A set bit ended them: a match or run follows, unless the bits ran out.
+      if (avail == 0 || (!kOverrun && ip >= blockEnd)) continue;
+    }
+    if (avail < 2) {
+      buf |= static_cast<std::uint64_t>(LoadU16(ip)) << avail;
+      ip += 2;
+      avail += 16;
+    }
+    const unsigned far = static_cast<unsigned>(buf >> 1) & 1;
+    const unsigned prefix = 2 + 5 * far;  // 1 0, or 1 1 h mmmm
+    if (avail < prefix) {
+      buf |= static_cast<std::uint64_t>(LoadU16(ip)) << avail;
+      ip += 2;
+      avail += 16;
+    }
+    if (((buf >> 1) & 0x3F) == 1) {
+      // 1 1 0 0000: a run, or the end code when the marker byte is the
+      // block's last.
+      ++ip;
+      buf >>= 7;
+      avail -= 7;
+      if (ip >= blockEnd) {
+        result = Step::kEnd;
+        break;
+      }
+      if (avail < 5) {
+        buf |= static_cast<std::uint64_t>(LoadU16(ip)) << avail;
+        ip += 2;
+        avail += 16;
+      }
+      const std::uint32_t r = *ip++;
+      const std::uint32_t v = Reverse4(buf >> 1);
+      std::size_t count = kMinRun + v;
+      std::uint8_t value = static_cast<std::uint8_t>(r);
+      if ((buf & 1) != 0) {
+        count = kMinRun + 256 * v + r;
+        value = *ip++;
+      }
+      buf >>= 5;
+      avail -= 5;
+      count = std::min(count, static_cast<std::size_t>(out + c.limit - op));
+      std::memset(op, value, count);
+      op += count;
+      continue;
+    }
+    const unsigned hm = static_cast<unsigned>(buf >> 2) & (31u & (0u - far));
+    const std::size_t dist = kFarHigh.high[hm] + *ip++;
+    buf >>= prefix;
+    avail -= prefix;
+    // The length code: z zeros then a 1 (z < 4) is 2 + z; four zeros, a 1
+    // and three bits x is 6 + x; five zeros, 14 + the length byte.
+    const std::uint64_t peek = buf | static_cast<std::uint64_t>(LoadU16(ip)) << avail;
+    const unsigned zeros = static_cast<unsigned>(std::countr_zero(peek | 0x10));
+    const bool shortCode = zeros < 4;
+    const bool midCode = ((peek >> 4) & 1) != 0;
+    const unsigned used = shortCode ? zeros + 1 : midCode ? 8 : 5;
+    std::size_t length = shortCode ? kMinMatch + zeros : midCode ? 6 + Reverse3(peek >> 5) : 0;
+    // The word is loaded when the code needs more bits than are left, or,
+    // for a far match, by its ensure(2) before the code.
+    if ((used > avail) | ((avail < 2) & (far != 0))) {
+      buf = peek;
+      avail += 16;
+      ip += 2;
+    }
+    buf >>= used;
+    avail -= used;
+    {
+      const std::size_t lengthByte = *ip;
+      const bool byteFollows = length == 0;
+      length = byteFollows ? kLongLengthBase + lengthByte : length;
+      ip += byteFollows;
+    }
+    // Distance 0, or (before the first 8191 output bytes) before the start.
+    if (kOverrun ? dist == 0 : dist - 1 >= static_cast<std::size_t>(op - out)) {
+      c.i = static_cast<std::size_t>(ip - in);
+      c.o = static_cast<std::size_t>(op - out);
+      if (!c.Copy(dist, length)) {
+        result = Step::kStop;
+        break;
+      }
+      op = out + c.o;
+      continue;
+    }
+    const std::uint8_t* src = op - dist;
+    if constexpr (kOverrun) {
+      if (dist >= 16 || dist >= length) {
+        // Each move reads bytes written before it, or, at a short distance,
+        // bytes past the match's end that go past its end again.
+        Copy16(op, src);
+        Copy16(op + 16, src + 16);
+        if (length > 32) {
+          std::size_t j = 32;
+          if (dist >= 32) {
+            do {
+              Copy16(op + j, src + j);
+              Copy16(op + j + 16, src + j + 16);
+              j += 32;
+            } while (j < length);
+          } else {
+            do {
+              Copy16(op + j, src + j);
+              j += 16;
+            } while (j < length);
+          }
+        }
+      } else {
+        CopyBack(op, dist, length);
+      }
+    } else {
+      CopyBack(op, dist, length);
+    }
+    op += length;
+  }
+  c.i = static_cast<std::size_t>(ip - in);
+  c.o = static_cast<std::size_t>(op - out);
+  c.buf = buf;
+  c.avail = avail;
+  return result;
+}
+
 std::size_t WriteLimit(std::span<std::uint8_t> out, std::uint32_t capacity) {
   return std::min(static_cast<std::size_t>(capacity) + 1, out.size());
 }
@@ -279,9 +506,26 @@ int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
            limit,         *outPos,       packed[start + kOffFirstFlags], 8};
   int result = kUnpackBlockDone;
   if (end > start + kFlagTokensStart) {
+    // Where the tokens stop being copied with overruns.
+    const std::size_t tail = std::min(end, c.size);
+    const std::size_t exactFrom = tail > kExactTail ? tail - kExactTail : 0;
     for (;;) {
       if (c.o >= c.limit || c.i > c.size) break;
-      Step step = c.size - c.i >= kMaxTokenInput ? c.Token<false>(end) : c.Token<true>(end);
+      Step step;
+      if (c.size - c.i >= kFastInput && c.limit - c.o >= kFastOutput) {
+        const std::uint8_t* const ipFast = c.in + std::min(end, c.size - kFastInput + 1);
+        std::uint8_t* const opFast = c.out + (c.limit - kFastOutput);
+        if (c.o >= kOverwriteFrom && c.i < exactFrom) {
+          step = FastTokens<true>(c, end, std::min(ipFast, c.in + exactFrom), opFast);
+        } else if (c.i < exactFrom) {
+          step = FastTokens<false>(c, end, ipFast, std::min(opFast, c.out + kOverwriteFrom));
+        } else {
+          step = FastTokens<false>(c, end, ipFast, opFast);
+        }
+        if (step == Step::kNext) continue;
+      } else {
+        step = c.size - c.i >= kMaxTokenInput ? c.Token<false>(end) : c.Token<true>(end);
+      }
       if (step == Step::kStop) {
         result = kUnpackSectionStop;
         break;
@@ -312,23 +556,24 @@ int UnpackCodedBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
     return false;
   };
   // Decodes one byte code; false when the block is done or the section stops.
+  // A literal string writes the bytes that are there, as a decoder reading
+  // one byte at a time would; when the packed data ends inside it, the
+  // section stops after them.
+  auto literals = [&](std::size_t count) -> bool {
+    const std::size_t there = std::min(count, size - c.i);
+    c.Literals(in + c.i, there);
+    c.i += there;
+    return there == count || stop();
+  };
   auto code = [&]() -> bool {
     if (c.i >= size) return stop();
     const std::uint32_t x = in[c.i++];
     if (x == kCodeEnd) return false;
-    if (x < kCodeLongLiteral) {
-      if (x > size - c.i) return stop();
-      c.Literals(in + c.i, x);
-      c.i += x;
-      return true;
-    }
+    if (x < kCodeLongLiteral) return literals(x);
     if (c.i >= size) return stop();
     const std::uint32_t n = in[c.i++];
     if (x < kCodeShortRun) {
-      const std::size_t count = (x - kCodeLongLiteral) * 256 + n;
-      if (count > size - c.i) return stop();
-      c.Literals(in + c.i, count);
-      c.i += count;
+      if (!literals((x - kCodeLongLiteral) * 256 + n)) return false;
     } else if (x < kCodeLongRun) {
       c.Fill(static_cast<std::uint8_t>(n), x - kShortRunBias);
     } else if (x < kCodeInvalid) {

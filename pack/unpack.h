@@ -24,7 +24,9 @@ inline constexpr int kUnpackSectionStop = -1;  // corrupt or truncated: stop the
 // decoding stopped reading (before its trailing byte). UnpackFlagBlock reads a
 // bit-flag block, UnpackCodedBlock a byte-coded one. They return
 // kUnpackSectionStop for an invalid byte code, a back-reference before the
-// start of the output, or a token that needs bytes past the end of `packed`.
+// start of the output, or a token that needs bytes past the end of `packed`
+// (a byte-coded literal string that runs past it first writes the literal
+// bytes that are there).
 int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
                     std::span<const std::uint8_t> packed, std::size_t* inPos, std::size_t* outPos);
 int UnpackCodedBlock(std::span<std::uint8_t> out, std::uint32_t capacity,

@@ -1,12 +1,10 @@
-// Writing a BmpImage (8, 24 or 32 bits) as a PNG file through libpng.
+// Writing a BmpImage (8, 24 or 32 bits) as a PNG file.
 #pragma once
 
-#include <png.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "io/output_file.h"
 
@@ -17,32 +15,29 @@
 std::int32_t WritePng(const std::wstring& path, std::span<const std::uint8_t> image,
                       std::int32_t pngMode);
 
-// The output stream and the libpng write structures of one WritePng call.
-// The stream belongs to a temporary file beside the destination; Commit()
-// puts it in place. Whatever is left when the object goes away (structures,
-// an uncommitted file) is released, and the destination stays as it was.
+// The PNG file that WritePng writes, built in memory: replaces `png` with
+// its bytes. False (and nothing printed) for an image that cannot be written.
+bool EncodePng(std::span<const std::uint8_t> image, std::int32_t pngMode,
+               std::vector<std::uint8_t>* png);
+
+// The output file of one WritePng call: a temporary file beside the
+// destination that Commit() puts in place. A file that is not committed when
+// the object goes away is removed, and the destination stays as it was.
 class CPngFile {
  public:
   CPngFile() = default;
   CPngFile(const CPngFile&) = delete;
   CPngFile& operator=(const CPngFile&) = delete;
-  virtual ~CPngFile();
+  virtual ~CPngFile() = default;
 
-  // Opens the output for `path` and sets `file`; false when it cannot be
-  // created.
-  bool Open(const std::wstring& path);
-  // Creates the write and info structures, with libpng's default error and
-  // warning handlers, and attaches `file` to them. Returns 0 or -1.
-  int Create();
-  // Destroys the structures (if any).
-  void Release();
-  // Releases the structures, then closes the file and moves it into place.
-  // False when a write, the close or the rename fails.
-  bool Commit();
-
-  std::FILE* file = nullptr;
-  png_structp png = nullptr;
-  png_infop info = nullptr;
+  // Opens the output for `path`; false when it cannot be created.
+  bool Open(const std::wstring& path) { return output_.Open(path); }
+  // Writes all of `bytes`; false on an error or a short write.
+  bool Write(std::span<const std::uint8_t> bytes) {
+    return output_.Write(bytes.data(), bytes.size());
+  }
+  // Closes the file and moves it into place; false when that fails.
+  bool Commit() { return output_.Commit(); }
 
  private:
   CoutputFile output_;

@@ -17,6 +17,7 @@ namespace {
 
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
+using testing_support::RunOvkconv;
 using testing_support::RunProcess;
 using testing_support::ScratchDir;
 using testing_support::WriteBytes;
@@ -36,10 +37,6 @@ const char kNotFound[] = "ファイルが見つかりません？(";
 
 std::string NotFoundLine(const std::string& name) {
   return kNotFound + name + ")\n";
-}
-
-ProcessResult RunOvkconv(const std::vector<std::string>& args, const ProcessOptions& options = {}) {
-  return RunProcess(OVKCONV_PATH, args, options);
 }
 
 // A locale-free environment as `env -i` leaves it, or one with a single
@@ -160,8 +157,7 @@ TEST(Cli, OvkFilesClaimingMoreThanTheyHoldAreRefusedWithinAMemoryLimit) {
   const ts::Picture p{16, 16, ts::Bytes(256, 1), ts::Bytes(16, 0x80)};
   // The packed section at `at` claims a byte more than its data can produce.
   auto overClaim = [](ts::Bytes f, std::size_t at) {
-    const std::uint32_t claim = 4109 * (f[at] + 256u * f[at + 1] - 8) + 1;
-    for (int k = 0; k < 4; ++k) f[at + 4 + k] = static_cast<std::uint8_t>(claim >> 8 * k);
+    ts::PutLe32(f, at + 4, 4109 * (ts::Le16(f, at) - 8u) + 1);
     return f;
   };
   const std::size_t pal = ts::PackedSection(p.palette).size();

@@ -1,6 +1,7 @@
-// Our BMP and PNG outputs as a reader that nobody here wrote sees them:
-// ImageMagick's convert dumps each file as raw RGBA, which must be the
-// picture the ovk file holds.
+// Our BMP and PNG outputs as readers that nobody here wrote see them: the
+// real executable converts, pngcheck must pass every PNG, and ImageMagick's
+// convert dumps each file as raw RGBA, which must be the picture the ovk file
+// holds.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <sstream>
 #include <string>
 
-#include "ovk/convert.h"
-#include "platform/platform.h"
 #include "support/ovk_test_writer.h"
 #include "support/run_process.h"
 #include "support/scoped_locale.h"
@@ -20,13 +19,13 @@ namespace {
 
 using namespace testing_support;
 
-// ImageMagick's convert: the system's own copy first, else the first on PATH.
-std::string FindConvert() {
-  if (access("/usr/bin/convert", X_OK) == 0) return "/usr/bin/convert";
+// A tool: the system's own copy first, else the first on PATH.
+std::string FindTool(const std::string& name) {
+  if (access(("/usr/bin/" + name).c_str(), X_OK) == 0) return "/usr/bin/" + name;
   const char* path = std::getenv("PATH");
   std::stringstream dirs(path != nullptr ? path : "");
   for (std::string dir; std::getline(dirs, dir, ':');) {
-    const std::string candidate = dir + "/convert";
+    const std::string candidate = dir + "/" + name;
     if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return "";
@@ -35,29 +34,36 @@ std::string FindConvert() {
 class ImageMagick : public testing::Test {
  protected:
   void SetUp() override {
-    tool = FindConvert();
+    tool = FindTool("convert");
+    pngcheck = FindTool("pngcheck");
     if (tool.empty()) GTEST_SKIP() << "ImageMagick's convert is not installed";
+    if (pngcheck.empty()) GTEST_SKIP() << "pngcheck is not installed";
     ProcessResult version = RunProcess(tool, {"-version"});
     if (version.status != 0 || version.out.find("ImageMagick") == std::string::npos) {
       GTEST_SKIP() << tool << " is not ImageMagick";
     }
   }
 
-  // Converts `ovk` (written as in.ovk) with `pngMode` and returns the output
-  // as ImageMagick decodes it: R, G, B, A bytes, rows top-down.
+  // Converts `ovk` (written as in.ovk) with ovkconv and `pngMode` and returns
+  // the output as ImageMagick decodes it: R, G, B, A bytes, rows top-down.
   Bytes Seen(const Bytes& ovk, int pngMode, const std::string& out) {
     WriteBytes(dir.File("in.ovk"), ovk);
-    testing::internal::CaptureStdout();
-    int r = ConvertFromOvk(platform::BytesToWide(dir.File("in.ovk")),
-                           platform::BytesToWide(dir.File(out)), pngMode);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(r, 0) << out;
+    std::vector<std::string> args = {dir.File("in.ovk"), dir.File(out)};
+    if (pngMode != 0) args.insert(args.begin(), pngMode == 1 ? "-p" : "-p256");
+    ProcessResult run = RunProcess(OVKCONV_PATH, args);
+    EXPECT_EQ(run.status, 0) << out << ": " << run.out;
+    EXPECT_EQ(run.out, dir.File("in.ovk") + " to " + dir.File(out) + "\ndone.\n");
+    if (pngMode != 0) {
+      ProcessResult check = RunProcess(pngcheck, {dir.File(out)});
+      EXPECT_EQ(check.status, 0) << check.out;
+    }
     ProcessResult dump = RunProcess(tool, {dir.File(out), "-depth", "8", "rgba:-"});
     EXPECT_EQ(dump.status, 0) << dump.err;
     return Bytes(dump.out.begin(), dump.out.end());
   }
 
   std::string tool;
+  std::string pngcheck;
   ScopedCtype ctype{"C.UTF-8"};
   ScratchDir dir;
 };
@@ -107,6 +113,39 @@ TEST_F(ImageMagick, PaletteVersionsAsBmpAndPng) {
     EXPECT_EQ(Seen(c.file, 1, "out.png"), Rgba(*c.picture, false));
     EXPECT_EQ(Seen(c.file, 2, "out256.png"), Rgba(*c.picture, false));
   }
+}
+
+// A damaged file whose pixels use indices past its 6-entry palette: -p256
+// extends the palette with transparent black, which is what -p shows there.
+TEST_F(ImageMagick, IndicesPastThePaletteShowAsInThirtyTwoBits) {
+  Picture p = Sample(32, 16, 6);
+  for (std::size_t i = 0; i < p.indices.size(); i += 7)
+    p.indices[i] = static_cast<std::uint8_t>(6 + i % 9);
+  p.palette[3] = 255;  // some alpha, so that -p writes RGBA
+  Picture shown = p;   // the same picture with the extension spelled out
+  shown.palette.resize(4 * 15, 0);
+  const Bytes file = Ovk1002(p);
+  const Bytes rgba = Seen(file, 1, "out.png");
+  EXPECT_EQ(rgba, Rgba(shown, false));
+  EXPECT_EQ(Seen(file, 2, "out256.png"), rgba);
+}
+
+// A picture large enough for long matches, matches across rows and farther
+// back than the compressor's window, every one of the forms.
+TEST_F(ImageMagick, LargePatternedPicture) {
+  Picture p = Sample(400, 240, 40);
+  for (int y = 0; y < p.height; ++y) {
+    for (int x = 0; x < p.width; ++x) {
+      const int v = (x / 7 + y / 5 + (x * y) / 97) % 40;
+      if ((x + 3 * y) % 11 != 0) p.indices[static_cast<std::size_t>(y) * p.width + x] = v;
+    }
+  }
+  for (std::size_t e = 3; e < p.palette.size(); e += 8) p.palette[e] = 0;
+  const Bytes file = Ovk1002(p);
+  EXPECT_EQ(Seen(file, 1, "big.png"), Rgba(p, false));
+  EXPECT_EQ(Seen(file, 2, "big256.png"), Rgba(p, false));
+  for (std::size_t e = 3; e < p.palette.size(); e += 4) p.palette[e] = 0;
+  EXPECT_EQ(Seen(Ovk1002(p), 1, "bigrgb.png"), Rgba(p, true));
 }
 
 TEST_F(ImageMagick, OpaquePictureAsRgbPng) {

@@ -25,10 +25,6 @@ Fault Walk(const Bytes& file, OvkSections* s = nullptr) {
   return ovk::WalkOvk(file, s != nullptr ? s : &local).fault;
 }
 
-void PutU32At(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
-}
-
 TEST(OvkHeader, VersionsMagicFlagsAndSizes) {
   ovk::OvkHeader h;
   EXPECT_EQ(ovk::ReadOvkHeader(Bytes{0xE8, 0x03}, &h), Fault::kNotOvk);  // no whole version
@@ -138,7 +134,7 @@ TEST(OvkWalk, NextSectionFollowsSectionSizeNotUnpackedSize) {
   Bytes file = Ovk1002(p);
   OvkSections before;
   ASSERT_EQ(Walk(file, &before), Fault::kNone);
-  PutU32At(file, 12 + 4, 8);  // the palette claims 8 bytes of content
+  PutLe32(file, 12 + 4, 8);  // the palette claims 8 bytes of content
   OvkSections after;
   ASSERT_EQ(Walk(file, &after), Fault::kNone);
   EXPECT_EQ(after.palette.unpackedSize, 8u);
@@ -153,7 +149,7 @@ TEST(OvkWalk, EveryTruncationIsDamaged) {
     ASSERT_EQ(Walk(file), Fault::kNone);
     for (std::size_t cut = 4; cut < file.size(); ++cut) {
       ASSERT_EQ(Walk(Bytes(file.begin(), file.begin() + cut)), Fault::kDamaged)
-          << "version " << (file[0] | file[1] << 8) << " cut at " << cut;
+          << "version " << Le16(file, 0) << " cut at " << cut;
     }
   }
 }
@@ -162,10 +158,10 @@ TEST(OvkWalk, PackedSectionLimits) {
   const Picture p = Sample(16, 16);
   Bytes file = Ovk1002(p);
   Bytes bad = file;
-  PutU32At(bad, 12, 7);  // sectionSize below 8
+  PutLe32(bad, 12, 7);  // sectionSize below 8
   EXPECT_EQ(Walk(bad), Fault::kDamaged);
   bad = file;
-  PutU32At(bad, 12, 0xFFFFFFFF);  // runs past the end; no wrap
+  PutLe32(bad, 12, 0xFFFFFFFF);  // runs past the end; no wrap
   EXPECT_EQ(Walk(bad), Fault::kDamaged);
 
   // Palettes: empty, not whole entries, more than 256 entries.
@@ -184,9 +180,9 @@ TEST(OvkWalk, PackedSectionLimits) {
   OvkSections s;
   ASSERT_EQ(Walk(v1005, &s), Fault::kNone);
   const std::size_t pixelHeader = s.pixels.data.data() - v1005.data() - 12;
-  PutU32At(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size()));
+  PutLe32(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size()));
   EXPECT_EQ(Walk(v1005), Fault::kNone);
-  PutU32At(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size() + 1));
+  PutLe32(v1005, pixelHeader + 4, static_cast<std::uint32_t>(4109 * s.pixels.data.size() + 1));
   EXPECT_EQ(Walk(v1005), Fault::kDamaged);
 }
 
@@ -202,11 +198,11 @@ TEST(OvkWalk, CcpiPaletteAndStreamLimits) {
   OvkSections s;
   ASSERT_EQ(Walk(raw, &s), Fault::kNone);
   EXPECT_EQ(s.palette.data.size(), 64u);
-  PutU32At(raw, 4, 16 + 63);
+  PutLe32(raw, 4, 16 + 63);
   EXPECT_EQ(Walk(raw), Fault::kDamaged);
-  PutU32At(raw, 4, static_cast<std::uint32_t>(raw.size() - 8 + 1));
+  PutLe32(raw, 4, static_cast<std::uint32_t>(raw.size() - 8 + 1));
   EXPECT_EQ(Walk(raw), Fault::kDamaged);
-  PutU32At(raw, 4, 0xFFFFFFF0);
+  PutLe32(raw, 4, 0xFFFFFFF0);
   EXPECT_EQ(Walk(raw), Fault::kDamaged);
 
   // A packed stream whose content is shorter than the palette, or leaves
@@ -250,7 +246,7 @@ TEST(OvkWalk, SectionsMustBackTheirClaimsAndThePicture) {
     Bytes file = c.version <= 1002 ? SmallHeader(c.version, c.width, c.height)
                                    : LargeHeader(c.version, c.width, c.height, 4);
     Append(file, c.palette);
-    if (c.version == 1005) AppendU32(file, 0);
+    if (c.version == 1005) AppendLe32(file, 0);
     Append(file, ClaimingSection(c.packedBytes, c.unpackedSize));
     EXPECT_EQ(Walk(file), c.want) << c.version << " " << c.width << "x" << c.height << " claiming "
                                   << c.unpackedSize;

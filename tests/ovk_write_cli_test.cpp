@@ -20,7 +20,7 @@
 #include "platform/platform.h"
 #include "raster/png_export.h"
 #include "support/bmp_builder.h"
-#include "support/ovk_expect.h"
+#include "support/ovk_test_writer.h"
 #include "support/run_process.h"
 #include "support/test_files.h"
 
@@ -34,19 +34,15 @@ using testing_support::Picture;
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
 using testing_support::ReadBytes;
-using testing_support::RunProcess;
+using testing_support::RunOvkconv;
 using testing_support::ScratchDir;
 using testing_support::WriteBytes;
-
-ProcessResult Ovkconv(const std::vector<std::string>& args) {
-  return RunProcess(OVKCONV_PATH, args);
-}
 
 // Runs the executable under a virtual memory limit of `kib` KiB.
 ProcessResult OvkconvLimited(std::uint64_t kib, const std::vector<std::string>& args) {
   testing_support::ProcessOptions options;
   options.addressSpaceKib = kib;
-  return RunProcess(OVKCONV_PATH, args, options);
+  return RunOvkconv(args, options);
 }
 
 std::string Converting(const std::string& in, const std::string& out) {
@@ -92,7 +88,7 @@ TEST(ConvertToOvkCli, BmpAndPngBecomeTheFileTheLayoutCallsFor) {
   for (const std::string& in : {bmpNamedPng, pngNamedBmp}) {
     SCOPED_TRACE(in);
     const std::string out = dir.File("out.ovk");
-    ProcessResult r = Ovkconv({"-v0", in, out});
+    ProcessResult r = RunOvkconv({"-v0", in, out});
     EXPECT_EQ(r.out, Converting(in, out) + "done.\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
@@ -100,7 +96,7 @@ TEST(ConvertToOvkCli, BmpAndPngBecomeTheFileTheLayoutCallsFor) {
   }
   // Without -v the file is version 1006, packed; without a destination it
   // lands beside the input with its extension replaced.
-  ProcessResult r = Ovkconv({pngNamedBmp});
+  ProcessResult r = RunOvkconv({pngNamedBmp});
   const std::string beside = dir.File("png.ovk");
   EXPECT_EQ(r.out, Converting(pngNamedBmp, beside) + "done.\n");
   EXPECT_EQ(r.status, 0);
@@ -112,7 +108,7 @@ TEST(ConvertToOvkCli, IgnoreAlphaOptionReachesThePalette) {
   Picture p = Stripes(16, 16, 4);
   const std::string in = dir.File("p.bmp");
   WriteBytes(in, BuildBmp(p));
-  ProcessResult r = Ovkconv({"-na", "-v0", in, dir.File("o.ovk")});
+  ProcessResult r = RunOvkconv({"-na", "-v0", in, dir.File("o.ovk")});
   ASSERT_EQ(r.status, 0) << r.out;
   Bytes file = ReadBytes(dir.File("o.ovk"));
   ASSERT_EQ(file.size(), 1292u);
@@ -132,7 +128,7 @@ TEST(ConvertToOvkCli, RefusalsPrintTheirMessagesAndWriteNothing) {
   // Unsupported versions: checked before the input is even opened.
   for (const auto& [option, shown] : std::vector<std::pair<std::string, std::string>>{
            {"-v1", "1001"}, {"-v5", "1005"}, {"-v3", "1003"}, {"-v61", "61"}}) {
-    ProcessResult r = Ovkconv({option, good, out});
+    ProcessResult r = RunOvkconv({option, good, out});
     EXPECT_EQ(r.out, "未対応のovkバージョンです(" + shown + ")\n") << option;
     EXPECT_EQ(r.status, 255) << option;
     EXPECT_FALSE(FileExists(out)) << option;
@@ -140,13 +136,13 @@ TEST(ConvertToOvkCli, RefusalsPrintTheirMessagesAndWriteNothing) {
 
   const std::string text = dir.File("notes.bmp");
   WriteBytes(text, Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
-  ProcessResult r = Ovkconv({text, out});
+  ProcessResult r = RunOvkconv({text, out});
   EXPECT_EQ(r.out, "対応ファイルではありません(" + text + ")\n");
   EXPECT_EQ(r.status, 255);
 
   const std::string wide = dir.File("wide.bmp");
   WriteBytes(wide, BuildBmp(Stripes(40, 16, 2)));
-  r = Ovkconv({wide, out});
+  r = RunOvkconv({wide, out});
   EXPECT_EQ(r.out, "未対応の画像ファイルです(" + wide + ")\nbitcount=8 width=40 height=16\n");
   EXPECT_EQ(r.status, 255);
 
@@ -154,7 +150,7 @@ TEST(ConvertToOvkCli, RefusalsPrintTheirMessagesAndWriteNothing) {
   testing_support::BmpOptions o;
   o.bitCount = 24;
   WriteBytes(deep, BuildBmp(Stripes(16, 32, 2), o));
-  r = Ovkconv({deep, out});
+  r = RunOvkconv({deep, out});
   EXPECT_EQ(r.out, "未対応の画像ファイルです(" + deep + ")\nbitcount=24 width=16 height=32\n");
   EXPECT_EQ(r.status, 255);
 
@@ -163,20 +159,20 @@ TEST(ConvertToOvkCli, RefusalsPrintTheirMessagesAndWriteNothing) {
   Bytes bytes = BuildBmp(Stripes(16, 32, 2));
   bytes.resize(bytes.size() - 100);
   WriteBytes(cut, bytes);
-  r = Ovkconv({"-v4", cut, out});
+  r = RunOvkconv({"-v4", cut, out});
   EXPECT_EQ(r.out, "未対応の画像ファイルです(" + cut + ")\nbitcount=8 width=16 height=32\n");
   EXPECT_EQ(r.status, 255);
 
   // A PNG that 8-bit import turns into a 4-bit image.
   const std::string four = testing_support::DataPath("pngsuite/basn3p04.png");
-  r = Ovkconv({four, out});
+  r = RunOvkconv({four, out});
   EXPECT_EQ(r.out, "未対応の画像ファイルです(" + four + ")\nbitcount=4 width=32 height=32\n");
   EXPECT_EQ(r.status, 255);
 
   // The input exists but cannot be read: a directory.
   const std::string folder = dir.File("folder.bmp");
   std::filesystem::create_directory(folder);
-  r = Ovkconv({folder, out});
+  r = RunOvkconv({folder, out});
   EXPECT_EQ(r.out, "ファイルのオープンに失敗(" + folder + ")\n");
   EXPECT_EQ(r.status, 255);
 
@@ -189,7 +185,7 @@ TEST(ConvertToOvkCli, LibpngErrorIsFollowedByTheInputsName) {
   Bytes bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
   WriteBytes(in, bytes);
   const std::string out = dir.File("broken.ovk");
-  ProcessResult r = Ovkconv({in, out});
+  ProcessResult r = RunOvkconv({in, out});
   EXPECT_EQ(r.out, "対応ファイルではありません(" + in + ")\n");
   EXPECT_EQ(r.err, "libpng error: Read Error\n");
   EXPECT_EQ(r.status, 255);
@@ -224,13 +220,13 @@ TEST(ConvertToOvkCli, OutputThatCannotBeOpenedIsNamed) {
   const std::string in = dir.File("p.bmp");
   WriteBytes(in, BuildBmp(Stripes(16, 16, 2)));
   const std::string out = dir.File("missing/p.ovk");
-  ProcessResult r = Ovkconv({in, out});
+  ProcessResult r = RunOvkconv({in, out});
   EXPECT_EQ(r.out, Converting(in, out) + "ファイルのオープンに失敗(" + out + ")\n");
   EXPECT_EQ(r.status, 255);
 
   // A destination name no file system takes is refused before anything else.
   const std::string tooLong = dir.File(std::string(300, 'a') + ".ovk");
-  r = Ovkconv({in, tooLong});
+  r = RunOvkconv({in, tooLong});
   EXPECT_EQ(r.out, "ファイル名が長すぎます(" + tooLong + ")\n");
   EXPECT_EQ(r.status, 255);
 }
@@ -244,13 +240,13 @@ TEST(ConvertToOvkCli, TileOverflowRetriesThenGivesUpLeavingTheOldFile) {
   WriteBytes(out, old);
   const std::string overflow = "インデックスがオーバーしました。\n";
   const std::string retry = "パラメータを変更して再試行します。\n";
-  ProcessResult r = Ovkconv({in, out});
+  ProcessResult r = RunOvkconv({in, out});
   EXPECT_EQ(r.out, Converting(in, out) + overflow + retry + overflow + retry + overflow + in +
                        "はこの形式では変換できません。\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(ReadBytes(out), old);
   std::filesystem::remove(out);
-  r = Ovkconv({"-v60", in, out});
+  r = RunOvkconv({"-v60", in, out});
   EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(FileExists(out)) << "a give-up leaves no file behind";
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
@@ -262,28 +258,10 @@ TEST(ConvertToOvkCli, TileOverflowRetriesThenGivesUpLeavingTheOldFile) {
   const std::string narrow = dir.File("narrow.bmp");
   Picture p = Noise(2, 48, 128);
   WriteBytes(narrow, BuildBmp(p));
-  r = Ovkconv({"-v60", narrow, out});
+  r = RunOvkconv({"-v60", narrow, out});
   EXPECT_EQ(r.out, Converting(narrow, out) + overflow + retry + "done.\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(ReadBytes(out), testing_support::Expected1006(p, 4, 5, false));
-}
-
-TEST(ConvertToOvkCli, FailedWriteIsReportedAndLeavesNothing) {
-  ScratchDir dir;
-  const std::string in = dir.File("p.bmp");
-  WriteBytes(in, BuildBmp(Stripes(64, 64, 2)));
-  const std::string out = dir.File("p.ovk");
-  // A file size limit of one block: the 4 KiB raw file cannot be written.
-  // SIGXFSZ is ignored so that the write fails instead of killing.
-  ProcessResult r = RunProcess(
-      "/bin/sh",
-      {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" -v0 \"$1\" \"$2\"", OVKCONV_PATH, in, out});
-  EXPECT_EQ(r.out, Converting(in, out) + "ファイルの書き込みに失敗(" + out + ")\n");
-  EXPECT_EQ(r.status, 255);
-  EXPECT_FALSE(FileExists(out));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                          std::filesystem::directory_iterator()),
-            1);
 }
 
 // Outputs that must not be written: the input itself, under its own name or
@@ -327,7 +305,7 @@ TEST(ConvertToOvkCli, OutputsThatAreTheInputOrNoFileAreRefused) {
   };
   for (const auto& [args, expected] : cases) {
     SCOPED_TRACE(args.back());
-    ProcessResult r = Ovkconv(args);
+    ProcessResult r = RunOvkconv(args);
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(DirectoryNames(dir.path()), names);
@@ -354,7 +332,7 @@ TEST(ConvertToOvkCli, ReplacedFileKeepsItsModeLessSetIdBitsAndForRootItsOwner) {
   struct stat before;
   ASSERT_EQ(stat(out.c_str(), &before), 0);
   ASSERT_EQ(before.st_mode & 07777, 06755u);
-  ASSERT_EQ(Ovkconv({"-v0", in, out}).status, 0);
+  ASSERT_EQ(RunOvkconv({"-v0", in, out}).status, 0);
   EXPECT_EQ(ReadBytes(out), testing_support::Expected1000(p));
   struct stat after;
   ASSERT_EQ(stat(out.c_str(), &after), 0);
@@ -381,7 +359,7 @@ TEST(ConvertToOvkCli, LongestOutputPathWorks) {
        {std::string(left - 4, 'n') + ".ovk", std::string(left - 11, 'n') + ".ovk"}) {
     const std::string out = folder + "/" + name;
     SCOPED_TRACE(out.size());
-    ProcessResult r = Ovkconv({"-v0", in, out});
+    ProcessResult r = RunOvkconv({"-v0", in, out});
     EXPECT_EQ(r.out, Converting(in, out) + "done.\n");
     EXPECT_EQ(ReadBytes(out), testing_support::Expected1000(p));
   }
@@ -444,7 +422,7 @@ TEST(ConvertToOvkCli, SignalsLeaveTheOldFileOrTheWholeNewOne) {
     ProcessOptions options;
     options.signal = sig;
     options.signalAfter = after;
-    ProcessResult r = RunProcess(OVKCONV_PATH, {in, out}, options);
+    ProcessResult r = RunOvkconv({in, out}, options);
     return r.signal != 0 ? r.signal : r.status == 0 ? 0 : -1;
   });
 }

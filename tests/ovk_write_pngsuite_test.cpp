@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ovk_expect.h"
+#include "support/ovk_test_writer.h"
 #include "support/run_process.h"
 #include "support/test_files.h"
 
@@ -36,11 +36,8 @@ struct Header {
   int depth, colourType;
 };
 Header ReadIhdr(const Bytes& png) {
-  auto be32 = [&png](std::size_t at) {
-    return static_cast<std::int32_t>((png.at(at) << 24) | (png.at(at + 1) << 16) |
-                                     (png.at(at + 2) << 8) | png.at(at + 3));
-  };
-  return {be32(16), be32(20), png.at(24), png.at(25)};
+  return {static_cast<std::int32_t>(testing_support::Be32(png, 16)),
+          static_cast<std::int32_t>(testing_support::Be32(png, 20)), png.at(24), png.at(25)};
 }
 
 // The bit count that import gives each kind of PNG.
@@ -105,7 +102,7 @@ TEST(PngSuiteToOvk, DamagedFilesFailCleanlyThroughTheProgram) {
     WriteRun run = WriteInMemory(ReadBytes(path), 1006);
     EXPECT_NE(run.source, SourceStatus::kOk);
     const std::string out = dir.File(name + ".ovk");
-    testing_support::ProcessResult r = testing_support::RunProcess(OVKCONV_PATH, {path, out});
+    testing_support::ProcessResult r = testing_support::RunOvkconv({path, out});
     EXPECT_EQ(r.status, 255) << r.out << r.err;
     EXPECT_FALSE(testing_support::FileExists(out));
     if (name == "xcsn0g01.png") {

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "support/bmp_builder.h"
-#include "support/ovk_expect.h"
+#include "support/ovk_test_writer.h"
 #include "support/test_files.h"
 
 namespace {

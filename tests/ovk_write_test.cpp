@@ -8,7 +8,7 @@
 #include "ovk/rows_to_blocks.h"
 #include "pack/pack.h"
 #include "support/bmp_builder.h"
-#include "support/ovk_expect.h"
+#include "support/ovk_test_writer.h"
 
 namespace {
 

@@ -1,8 +1,10 @@
 // The packer against the reference packer: byte-identical packed data and
 // block counts over thousands of inputs of many shapes, sizes and block
-// sizes, and every packed section unpacks back to its input.
+// sizes, the benchmark's noise pictures among them, and every packed section
+// unpacks back to its input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <random>
@@ -10,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ovk/rows_to_blocks.h"
 #include "pack/pack.h"
 #include "pack/unpack.h"
 #include "support/block_size_guard.h"
@@ -131,11 +134,21 @@ Bytes Mixed(std::mt19937& rng, std::size_t n) {
   return b;
 }
 
+// Noise over two values, then a plane: the packer's chains of longer keys
+// come on in the noise and, once the block's window is full, go off again.
+Bytes NoiseThenPlane(std::mt19937& rng, std::size_t n) {
+  Bytes b = Alphabet(rng, n / 2, 2);
+  const Bytes plane = Plane(rng, n - b.size());
+  b.insert(b.end(), plane.begin(), plane.end());
+  return b;
+}
+
 const std::vector<std::pair<const char*, Generator>>& Generators() {
   static const std::vector<std::pair<const char*, Generator>> all = {
       {"noise", [](std::mt19937& r, std::size_t n) { return Alphabet(r, n, 256); }},
       {"two symbols", [](std::mt19937& r, std::size_t n) { return Alphabet(r, n, 2); }},
       {"five symbols", [](std::mt19937& r, std::size_t n) { return Alphabet(r, n, 5); }},
+      {"noise then plane", NoiseThenPlane},
       {"runs", Runs},
       {"periodic", Periodic},
       {"plane", Plane},
@@ -188,6 +201,29 @@ TEST(PackOracle, WholeBlocksAndSplits) {
                                    std::string(name) + " of " + std::to_string(c.length) +
                                        " in blocks of " + std::to_string(c.blockSize)));
     }
+  }
+}
+
+TEST(PackOracle, NoisePictures) {
+  // The top 16 rows of the benchmark's 1920 x 1072 pictures of noise over 2, 3
+  // and 4 colours, as index plane and in block order: two blocks of the
+  // smallest size each, in which the chains of longer keys come on early and
+  // the test of whether they are still needed runs.
+  constexpr int kWidth = 1920;
+  constexpr int kRows = 16;
+  for (unsigned colours = 2; colours <= 4; ++colours) {
+    std::mt19937 rng(colours);
+    Bytes plane(static_cast<std::size_t>(kWidth) * kRows);
+    for (auto& v : plane) v = static_cast<std::uint8_t>(rng() % colours);
+    Bytes bottomUp(plane.size());
+    for (int y = 0; y < kRows; ++y) {
+      std::copy_n(plane.begin() + y * kWidth, kWidth, bottomUp.begin() + (kRows - 1 - y) * kWidth);
+    }
+    Bytes blocks(plane.size());
+    ASSERT_TRUE(RowsToBlocks(bottomUp, blocks, kRows, kWidth));
+    const std::string name = "noise over " + std::to_string(colours) + " colours";
+    ASSERT_TRUE(MatchesReference(plane, 0x4000, name));
+    ASSERT_TRUE(MatchesReference(blocks, 0x4000, name + " in block order"));
   }
 }
 

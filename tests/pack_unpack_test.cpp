@@ -1,5 +1,6 @@
 // Decoder of the packed stream: the format's worked examples, both block
-// modes, resynchronisation, and safety on short or corrupt input.
+// modes, resynchronisation, and safety on short or corrupt input; long damaged
+// streams against the plain reference decoder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "pack/pack.h"
+#include "pack/packed_format.h"
 #include "pack/unpack.h"
+#include "support/block_size_guard.h"
+#include "support/reference_packer.h"
 
 namespace {
 
@@ -104,6 +109,19 @@ TEST(UnpackFraming, BlocksFollowWhereReadingStopped) {
   Bytes shortEnd = {0x06, 0x00, 0x00, 0x03, 0x01, 0x36, 0x00, 0x41, 0xEE};
   EXPECT_EQ(Unpack(Concat({shortEnd, kAbcBlock}), 32, 2).out,
             Padded(Concat({Repeat(0x41, 20), Ascii("abcabcabcabc")})));
+  // A far match's ensure(2) loads a flag word even when the one bit left
+  // holds its whole length code (1: length 2); the block's end then comes
+  // after that word. firstFlags 0xC3: 1 1 0 0001 (distance 256 + low 0), 1.
+  // (Enough blocks follow, and enough room, for the decoder's fast loop.)
+  const Bytes farThenWord = {0x07, 0x00, 0x00, 0xC3, 0x00, 0x00, 0x00, 0xEE};
+  Bytes packed = Concat({kThreeHundredA, farThenWord});
+  Bytes content = Repeat(0x41, 302);
+  for (int k = 0; k < 6; ++k) {
+    packed = Concat({packed, kAbcBlock});
+    content = Concat({content, Ascii("abcabcabcabc")});
+  }
+  EXPECT_EQ(Unpack(packed, 1000, 8).out,
+            Padded(Concat({content, Repeat(0, 1000 - content.size())})));
   // A byte-coded block that ends with code 0 long before its endOffset.
   Bytes earlyEnd = {0x64, 0x00, 0x01, 0x7A, 0x00, 0xEE};
   EXPECT_EQ(Unpack(Concat({earlyEnd, kAbcBlock}), 13, 2).out,
@@ -140,6 +158,21 @@ TEST(UnpackCoded, InvalidCodeStopsTheSection) {
     EXPECT_EQ(d.position, 2u) << x;
     EXPECT_EQ(d.out, Padded(Concat({Ascii("hi"), Repeat(0, 12)}))) << x;
   }
+}
+
+TEST(UnpackCoded, LiteralStringPastTheEndWritesWhatIsThere) {
+  // 0x05 wants five literals and 0x20 0x04 four, but the data ends after two:
+  // those two are written, as far as the capacity allows.
+  const Bytes shortString = {0x08, 0x00, 0x05, 'a', 'b'};
+  EXPECT_EQ(Unpack(shortString, 8, 2).out, Padded({'a', 'b', 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Unpack(shortString, 8, 2).position, 2u);
+  const Bytes longString = Concat({kAbcBlock, {0x08, 0x00, 0x20, 0x04, 'x', 'y'}});
+  EXPECT_EQ(Unpack(longString, 15, 2).out,
+            Padded(Concat({Ascii("abcabcabcabc"), Ascii("xy"), {0}})));
+  EXPECT_EQ(Unpack(longString, 15, 2).position, 14u);
+  EXPECT_EQ(Unpack(shortString, 0, 1).out, Bytes{'a'});
+  EXPECT_EQ(Unpack(shortString, 0, 1).position, 1u);
+  EXPECT_EQ(Unpack(Bytes(shortString.begin(), shortString.end() - 2), 8, 1).position, 0u);
 }
 
 TEST(UnpackReferences, DistanceZeroWritesZeros) {
@@ -230,6 +263,79 @@ TEST(UnpackLimits, CorruptInputNeverEscapes) {
     const std::uint32_t capacity = rng() % 512;
     Decoded d = Unpack(packed, capacity, 1 + rng() % 6);
     ASSERT_LE(d.position, capacity + 1);
+  }
+}
+
+// Packed contents of 9 to 60 KB: rows of spans copied with a few changes, or
+// bytes of a few values, so that the decoder's fast loop (past 8191 output
+// bytes, far from a block's end) runs on both long matches and short tokens.
+Bytes LongContent(std::mt19937& rng) {
+  const std::size_t n = 9000 + rng() % 51000;
+  Bytes b(n);
+  if (rng() % 2 == 0) {
+    const std::size_t width = 16 * (1 + rng() % 60);
+    for (std::size_t k = 0; k < n; ++k) {
+      b[k] = k >= width && rng() % 16 != 0 ? b[k - width] : static_cast<std::uint8_t>(rng() % 9);
+    }
+  } else {
+    const unsigned values = 2 + rng() % 6;
+    for (auto& v : b) v = static_cast<std::uint8_t>(rng() % values);
+  }
+  return b;
+}
+
+TEST(UnpackLimits, DamagedLongStreamsDecodeAsThePlainDecoderDoes) {
+  // Flipped bits, cut or scrambled data, wrong endOffsets, a byte-coded first
+  // block, short capacities and output spans, buffers not zero-filled: the
+  // bytes written (the canary behind them included) and the position reached
+  // are the plain decoder's.
+  std::mt19937 rng(515);
+  for (int trial = 0; trial < 300; ++trial) {
+    testing_support::BlockSizeGuard guard(trial % 2 == 0 ? 0x4000 : kDefaultBlockSize);
+    const Bytes content = LongContent(rng);
+    Bytes packed(PackBound(content.size()));
+    std::uint32_t blocks = 0;
+    packed.resize(static_cast<std::size_t>(PackBlocks(content, packed, &blocks)));
+    switch (trial % 6) {
+      case 1:
+        for (int f = 1 + static_cast<int>(rng() % 6); f > 0; --f) {
+          packed[rng() % packed.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+        }
+        break;
+      case 2:
+        packed.resize(rng() % packed.size());
+        break;
+      case 3: {
+        const std::size_t at = rng() % packed.size();
+        for (std::size_t k = at; k < std::min(packed.size(), at + 40); ++k) {
+          packed[k] = static_cast<std::uint8_t>(rng());
+        }
+        break;
+      }
+      case 4:
+        packed[0] = static_cast<std::uint8_t>(rng());
+        packed[1] = static_cast<std::uint8_t>(rng());
+        break;
+      case 5:
+        packed[packed::kOffBlockMode] = static_cast<std::uint8_t>(1 + rng() % 255);
+        break;
+    }
+    const std::uint32_t capacity = rng() % 4 != 0
+                                       ? static_cast<std::uint32_t>(content.size())
+                                       : static_cast<std::uint32_t>(rng() % content.size());
+    // Sometimes less room than the capacity asks for, never less than none.
+    const std::uint32_t cut = rng() % 3 == 0 ? static_cast<std::uint32_t>(rng() % 300) : 0;
+    const std::uint32_t room = capacity + 1 - std::min(cut, capacity + 1);
+    const std::uint8_t fill = rng() % 2 == 0 ? 0 : static_cast<std::uint8_t>(rng());
+    Bytes out(room + kGuard, kCanary);
+    std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(room), fill);
+    Bytes expected = out;
+    const Bytes exact(packed);  // its own allocation
+    const std::uint32_t reached = UnpackBlocks(std::span(out).first(room), capacity, exact, blocks);
+    const std::uint32_t wanted = testing_support::ReferenceUnpackBlocks(
+        std::span(expected).first(room), capacity, exact, blocks);
+    ASSERT_EQ(reached, wanted) << "trial " << trial;
+    ASSERT_EQ(out, expected) << "trial " << trial;
   }
 }
 

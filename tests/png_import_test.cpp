@@ -11,6 +11,7 @@
 #include "raster/bmp_image.h"
 #include "raster/png_import.h"
 #include "support/bmp_builder.h"
+#include "support/png_reader.h"
 #include "support/test_files.h"
 
 namespace {
@@ -83,60 +84,11 @@ PngDesc RampPalette(int entries) {
 }
 
 // libpng's own decoding of the same file, with the transformations the
-// import asks for (16-bit strip, the gamma rule), plus deinterlacing,
-// red/blue swap and, when asked, palette expansion. Rows top first.
-struct Reference {
-  png_uint_32 width = 0, height = 0;
-  int colorType = 0, channels = 0;
-  std::vector<Bytes> rows;
-};
-
-struct MemoryReader {
-  const Bytes* data;
-  std::size_t pos;
-};
-void ReadMemory(png_structp png, png_bytep out, std::size_t n) {
-  auto* r = static_cast<MemoryReader*>(png_get_io_ptr(png));
-  if (n > r->data->size() - r->pos) png_error(png, "short");
-  std::memcpy(out, r->data->data() + r->pos, n);
-  r->pos += n;
-}
-
-bool ReferenceDecode(png_structp png, png_infop info, bool expandPalette, Reference* ref,
-                     std::vector<png_bytep>* rowPointers, std::vector<Bytes>* rows) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_read_info(png, info);
-  ref->colorType = png_get_color_type(png, info);
-  if (png_get_bit_depth(png, info) == 16) png_set_strip_16(png);
-  double gamma = 0;
-  if (png_get_gAMA(png, info, &gamma) != 0) png_set_gamma(png, 2.2, gamma);
-  if (expandPalette) png_set_palette_to_rgb(png);
-  png_set_bgr(png);
-  png_set_interlace_handling(png);
-  png_read_update_info(png, info);
-  ref->width = png_get_image_width(png, info);
-  ref->height = png_get_image_height(png, info);
-  ref->channels = png_get_channels(png, info);
-  rows->assign(ref->height, Bytes(png_get_rowbytes(png, info)));
-  for (Bytes& r : *rows) rowPointers->push_back(r.data());
-  png_read_image(png, rowPointers->data());
-  return true;
-}
-
-Reference DecodeWithLibpng(const Bytes& file, bool expandPalette) {
-  Reference ref;
-  MemoryReader reader{&file, 0};
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
-                                           [](png_structp, png_const_charp) {});
-  png_infop info = png_create_info_struct(png);
-  png_set_read_fn(png, &reader, ReadMemory);
-  std::vector<png_bytep> pointers;
-  std::vector<Bytes> rows;
-  pointers.reserve(1 << 16);
-  bool ok = ReferenceDecode(png, info, expandPalette, &ref, &pointers, &rows);
-  png_destroy_read_struct(&png, &info, nullptr);
-  EXPECT_TRUE(ok);
-  ref.rows = std::move(rows);
+// import asks for, and the palette expanded when asked. Rows top first.
+testing_support::DecodedPng DecodeWithLibpng(const Bytes& file, bool expandPalette) {
+  testing_support::DecodedPng ref =
+      testing_support::DecodePng(file, {.asImported = true, .expandPalette = expandPalette});
+  EXPECT_TRUE(ref.ok);
   return ref;
 }
 
@@ -307,7 +259,7 @@ TEST(PngImport, PaletteGammaMatchesLibpngExpansion) {
     std::int32_t n = Import(out, file);
     testing::internal::GetCapturedStderr();
     ASSERT_GT(n, 0) << what;
-    Reference ref = DecodeWithLibpng(file, true);
+    testing_support::DecodedPng ref = DecodeWithLibpng(file, true);
     Header h = ReadHeader(out);
     for (std::uint32_t y = 0; y < ref.height; ++y) {
       const std::uint8_t* indices = RowFromTop(out, static_cast<int>(y));
@@ -389,7 +341,7 @@ TEST(PngImport, EverySuiteFileConvertsOrFailsCleanly) {
 
     // Pixels against libpng's own decoding with the same transformations.
     if (h.bitCount != 0) {
-      Reference ref = DecodeWithLibpng(file, false);
+      testing_support::DecodedPng ref = DecodeWithLibpng(file, false);
       ASSERT_EQ(static_cast<png_uint_32>(h.width), ref.width);
       ASSERT_EQ(static_cast<png_uint_32>(h.height), ref.height);
       std::size_t rowBytes = (static_cast<std::size_t>(h.width) * h.bitCount + 7) / 8;

@@ -3,20 +3,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdlib>
+
 namespace testing_support {
-
-namespace {
-
-void Put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  out[at] = static_cast<std::uint8_t>(v);
-  out[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  Put16(out, at, v & 0xFFFF);
-  Put16(out, at + 2, v >> 16);
-}
-
-}  // namespace
 
 Picture RandomPicture(std::mt19937& rng, std::int32_t width, std::int32_t height, int entries,
                       int noisePercent) {
@@ -45,27 +34,37 @@ Picture RandomPicture(std::mt19937& rng, std::int32_t width, std::int32_t height
   return p;
 }
 
+Bytes BmpFrame(std::int32_t width, std::int32_t height, std::uint16_t bitCount, std::size_t entries,
+               std::size_t stride, std::uint32_t gap) {
+  const std::size_t paletteOffset = 54;
+  const std::size_t pixelOffset = paletteOffset + 4 * entries + gap;
+  const std::size_t imageSize = stride * static_cast<std::size_t>(std::abs(height));
+  Bytes out(pixelOffset + imageSize, 0);
+  out[0] = 'B';
+  out[1] = 'M';
+  PutLe32(out, 2, static_cast<std::uint32_t>(out.size()));
+  PutLe32(out, 10, static_cast<std::uint32_t>(pixelOffset));
+  PutLe32(out, 14, 40);
+  PutLe32(out, 18, static_cast<std::uint32_t>(width));
+  PutLe32(out, 22, static_cast<std::uint32_t>(height));
+  PutLe16(out, 26, 1);
+  PutLe16(out, 28, bitCount);
+  PutLe32(out, 34, static_cast<std::uint32_t>(imageSize));
+  PutLe32(out, 46, static_cast<std::uint32_t>(entries));
+  return out;
+}
+
 std::vector<std::uint8_t> BuildBmp(const Picture& picture, const BmpOptions& options) {
   const std::size_t entries = picture.palette.size() / 4;
   const std::size_t stride = (static_cast<std::size_t>(picture.width) * 8 + 31) / 32 * 4;
   const std::size_t paletteOffset = 54;
   const std::size_t pixelOffset = paletteOffset + 4 * entries + options.gap;
-  const std::size_t imageSize = stride * picture.height;
-  std::vector<std::uint8_t> out(pixelOffset + imageSize, 0);
-  out[0] = 'B';
-  out[1] = 'M';
-  Put32(out, 2, static_cast<std::uint32_t>(out.size()));
-  Put32(out, 10, static_cast<std::uint32_t>(pixelOffset));
-  Put32(out, 14, 40);
-  Put32(out, 18, static_cast<std::uint32_t>(picture.width));
-  Put32(out, 22, static_cast<std::uint32_t>(options.topDown ? -picture.height : picture.height));
-  Put16(out, 26, 1);
-  Put16(out, 28, options.bitCount);
-  Put32(out, 30, options.compression);
-  Put32(out, 34, static_cast<std::uint32_t>(imageSize));
-  Put32(
-      out, 46,
-      static_cast<std::uint32_t>(options.colorCountField < 0 ? entries : options.colorCountField));
+  Bytes out = BmpFrame(picture.width, options.topDown ? -picture.height : picture.height,
+                       options.bitCount, entries, stride, options.gap);
+  PutLe32(out, 30, options.compression);
+  if (options.colorCountField >= 0) {
+    PutLe32(out, 46, static_cast<std::uint32_t>(options.colorCountField));
+  }
   for (std::size_t e = 0; e < entries; ++e) {
     out[paletteOffset + 4 * e + 0] = picture.palette[4 * e + 2];
     out[paletteOffset + 4 * e + 1] = picture.palette[4 * e + 1];
@@ -83,19 +82,17 @@ std::vector<std::uint8_t> BuildBmp(const Picture& picture, const BmpOptions& opt
 
 std::vector<std::uint8_t> ChunkPng(const PngHeader& header, const std::vector<std::uint8_t>& idat) {
   std::vector<std::uint8_t> file = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
-  auto be32 = [](std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(v >> s));
-  };
   auto chunk = [&](const char* type, const std::vector<std::uint8_t>& data) {
-    be32(file, static_cast<std::uint32_t>(data.size()));
+    AppendBe32(file, static_cast<std::uint32_t>(data.size()));
     std::vector<std::uint8_t> body(type, type + 4);
     body.insert(body.end(), data.begin(), data.end());
     file.insert(file.end(), body.begin(), body.end());
-    be32(file, static_cast<std::uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
+    AppendBe32(file,
+               static_cast<std::uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
   };
   std::vector<std::uint8_t> ihdr;
-  be32(ihdr, header.width);
-  be32(ihdr, header.height);
+  AppendBe32(ihdr, header.width);
+  AppendBe32(ihdr, header.height);
   ihdr.insert(ihdr.end(), {header.bitDepth, header.colourType, 0, 0, header.interlace});
   chunk("IHDR", ihdr);
   if (header.colourType == 3) chunk("PLTE", std::vector<std::uint8_t>(768));

@@ -29,6 +29,12 @@ struct BmpOptions {
   std::uint32_t gap = 0;  // bytes between the palette and the pixels
 };
 
+// A BMP of the given header fields with `entries` zero palette entries,
+// `gap` zero bytes and zero rows of `stride` bytes (as many as |height|):
+// the frame BuildBmp fills, and a start for BMPs of other bit counts.
+Bytes BmpFrame(std::int32_t width, std::int32_t height, std::uint16_t bitCount, std::size_t entries,
+               std::size_t stride, std::uint32_t gap = 0);
+
 // The picture as a BMP file: palette entries in B, G, R, A order.
 std::vector<std::uint8_t> BuildBmp(const Picture& picture, const BmpOptions& options = {});
 

@@ -8,15 +8,6 @@
 
 namespace testing_support {
 
-void AppendU16(Bytes& b, std::uint16_t v) {
-  b.push_back(static_cast<std::uint8_t>(v));
-  b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void AppendU32(Bytes& b, std::uint32_t v) {
-  for (int k = 0; k < 4; ++k) b.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
-}
-
 void Append(Bytes& b, const Bytes& more) {
   b.insert(b.end(), more.begin(), more.end());
 }
@@ -43,8 +34,7 @@ class FlagBlockWriter {
     block_.push_back(0);  // marker
     const std::size_t endOffset = block_.size();
     if (endOffset > 0xFFFF) throw std::length_error("flag block too long");
-    block_[0] = static_cast<std::uint8_t>(endOffset);
-    block_[1] = static_cast<std::uint8_t>(endOffset >> 8);
+    PutLe16(block_, 0, static_cast<std::uint16_t>(endOffset));
     block_.push_back(blocksAfter);
     return block_;
   }
@@ -123,17 +113,9 @@ Bytes CodedBlock(const std::uint8_t* data, std::size_t n, std::uint8_t blocksAft
   }
   b.push_back(0);  // end of the block
   const std::size_t endOffset = b.size();
-  b[0] = static_cast<std::uint8_t>(endOffset);
-  b[1] = static_cast<std::uint8_t>(endOffset >> 8);
+  PutLe16(b, 0, static_cast<std::uint16_t>(endOffset));
   b.push_back(blocksAfter);
   return b;
-}
-
-Bytes Palette1024(const Bytes& palette) {
-  Bytes out(1024, 0);
-  std::copy(palette.begin(), palette.begin() + std::min<std::size_t>(palette.size(), 1024),
-            out.begin());
-  return out;
 }
 
 std::int32_t Stride8(std::int32_t width) {
@@ -149,9 +131,9 @@ Bytes PackedSection(const Bytes& content, Packing packing, std::size_t blockCont
     const std::int64_t n = PackBlocks(content, data, &blockCount);
     if (n < 0) throw std::runtime_error("PackBlocks failed");
     Bytes s;
-    AppendU32(s, static_cast<std::uint32_t>(8 + n));
-    AppendU32(s, static_cast<std::uint32_t>(content.size()));
-    AppendU32(s, blockCount);
+    AppendLe32(s, static_cast<std::uint32_t>(8 + n));
+    AppendLe32(s, static_cast<std::uint32_t>(content.size()));
+    AppendLe32(s, blockCount);
     s.insert(s.end(), data.begin(), data.begin() + n);
     return s;
   }
@@ -168,18 +150,18 @@ Bytes PackedSection(const Bytes& content, Packing packing, std::size_t blockCont
                      : FlagBlock(blocks[k].data(), blocks[k].size(), after));
   }
   Bytes s;
-  AppendU32(s, static_cast<std::uint32_t>(8 + data.size()));
-  AppendU32(s, static_cast<std::uint32_t>(content.size()));
-  AppendU32(s, static_cast<std::uint32_t>(blocks.size()));
+  AppendLe32(s, static_cast<std::uint32_t>(8 + data.size()));
+  AppendLe32(s, static_cast<std::uint32_t>(content.size()));
+  AppendLe32(s, static_cast<std::uint32_t>(blocks.size()));
   Append(s, data);
   return s;
 }
 
 Bytes ClaimingSection(std::uint32_t packedBytes, std::uint32_t unpackedSize) {
   Bytes s;
-  AppendU32(s, 8 + packedBytes);
-  AppendU32(s, unpackedSize);
-  AppendU32(s, 1);
+  AppendLe32(s, 8 + packedBytes);
+  AppendLe32(s, unpackedSize);
+  AppendLe32(s, 1);
   s.resize(s.size() + packedBytes, 0);
   return s;
 }
@@ -209,22 +191,22 @@ Bytes BlockOrder(const Picture& p) {
 
 Bytes SmallHeader(std::uint32_t version, std::int32_t width, std::int32_t height) {
   Bytes b;
-  AppendU32(b, version);
-  AppendU32(b, static_cast<std::uint32_t>(width));
-  AppendU32(b, static_cast<std::uint32_t>(height));
+  AppendLe32(b, version);
+  AppendLe32(b, static_cast<std::uint32_t>(width));
+  AppendLe32(b, static_cast<std::uint32_t>(height));
   return b;
 }
 
 Bytes LargeHeader(std::uint32_t version, std::int32_t width, std::int32_t height,
                   std::uint32_t field12) {
   Bytes b = SmallHeader(version, width, height);
-  AppendU32(b, field12);
+  AppendLe32(b, field12);
   return b;
 }
 
 Bytes Ovk1000(const Picture& p) {
   Bytes b = SmallHeader(1000, p.width, p.height);
-  Append(b, Palette1024(p.palette));
+  Append(b, PaletteArea(p));
   Append(b, PaddedPlane(p));
   return b;
 }
@@ -236,8 +218,7 @@ Bytes Ovk1001(std::int32_t width, std::int32_t height, const std::vector<std::ui
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const std::uint16_t v = pixels[static_cast<std::size_t>(y) * width + x];
-      plane[static_cast<std::size_t>(y) * stride + 2 * x] = static_cast<std::uint8_t>(v);
-      plane[static_cast<std::size_t>(y) * stride + 2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
+      PutLe16(plane, static_cast<std::size_t>(y) * stride + 2 * x, v);
     }
   }
   Bytes b = SmallHeader(1001, width, height);
@@ -265,14 +246,13 @@ Bytes Ovk1005Raw(std::int32_t width, std::int32_t height, const Bytes& palette,
   Bytes diffs;
   std::uint32_t previous = 0;
   for (std::size_t i = 0; i + 3 < palette.size(); i += 4) {
-    const std::uint32_t v = palette[i] | (palette[i + 1] << 8) | (palette[i + 2] << 16) |
-                            (static_cast<std::uint32_t>(palette[i + 3]) << 24);
-    AppendU32(diffs, v - previous);
+    const std::uint32_t v = Le32(palette, i);
+    AppendLe32(diffs, v - previous);
     previous = v;
   }
   Bytes b = LargeHeader(1005, width, height, 0);
   Append(b, PackedSection(diffs, packing));
-  AppendU32(b, 0xA5A5A5A5);  // the four bytes the reader skips
+  AppendLe32(b, 0xA5A5A5A5);  // the four bytes the reader skips
   Append(b, PackedSection(pixelContent, packing));
   return b;
 }
@@ -360,15 +340,15 @@ Bytes Ovk1005(const Picture& p, const std::vector<bool>& emptyBlocks, int mode, 
 Bytes CcpiHeader(std::uint32_t streamSize, std::int16_t paletteCount, int tileWidthLog2,
                  int tileHeightLog2, std::int16_t width, std::int16_t height, std::uint8_t flags) {
   Bytes b;
-  AppendU32(b, 1006);
-  AppendU32(b, streamSize);
+  AppendLe32(b, 1006);
+  AppendLe32(b, streamSize);
   Append(b, {'C', 'C', 'P', 'I'});
-  AppendU16(b, 7);
-  AppendU16(b, static_cast<std::uint16_t>(paletteCount));
+  AppendLe16(b, 7);
+  AppendLe16(b, static_cast<std::uint16_t>(paletteCount));
   b.push_back(static_cast<std::uint8_t>(tileWidthLog2));
   b.push_back(static_cast<std::uint8_t>(tileHeightLog2));
-  AppendU16(b, static_cast<std::uint16_t>(width));
-  AppendU16(b, static_cast<std::uint16_t>(height));
+  AppendLe16(b, static_cast<std::uint16_t>(width));
+  AppendLe16(b, static_cast<std::uint16_t>(height));
   b.push_back(2);
   b.push_back(flags);
   return b;
@@ -399,6 +379,18 @@ Bytes Ovk1006(const Picture& p, const CcpiOptions& o) {
     Append(b, stream);
   }
   return b;
+}
+
+Bytes PaletteArea(const Picture& picture) {
+  Bytes area(1024, 0);
+  std::copy(picture.palette.begin(),
+            picture.palette.begin() + std::min<std::size_t>(picture.palette.size(), 1024),
+            area.begin());
+  return area;
+}
+
+Bytes PackBlocksSection(const Bytes& content) {
+  return PackedSection(content, Packing::kPacker);
 }
 
 }  // namespace testing_support

@@ -1,14 +1,19 @@
-// A small ovk writer for tests: builds files of every version the reader
-// reads, including those the program never writes (1001, 1005, byte-coded
-// blocks), from pictures given as top-down index planes.
+// The tests' ovk writer: builds files of every version the reader reads,
+// including those the program never writes (1001, 1005, byte-coded blocks),
+// from pictures given as top-down index planes; and, for checking the
+// program's own writer, that writer run in memory, the exact files it should
+// write (built from the layout rules, independently of it) and the sections
+// and tiles of a written file read back.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
-namespace testing_support {
+#include "driver/source.h"
+#include "support/byte_order.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace testing_support {
 
 // How a packed section's content is coded.
 enum class Packing {
@@ -17,8 +22,6 @@ enum class Packing {
   kPacker,        // the program's own compressor (PackBlocks)
 };
 
-void AppendU16(Bytes& b, std::uint16_t v);
-void AppendU32(Bytes& b, std::uint32_t v);
 void Append(Bytes& b, const Bytes& more);
 
 // A packed section (12-byte header and packed data) whose content is
@@ -87,5 +90,62 @@ Bytes Ovk1006(const Picture& p, const CcpiOptions& options = {});
 // The CCPI header alone, for hand-made tile streams.
 Bytes CcpiHeader(std::uint32_t streamSize, std::int16_t paletteCount, int tileWidthLog2,
                  int tileHeightLog2, std::int16_t width, std::int16_t height, std::uint8_t flags);
+
+// ---------------------------------------------------------------------------
+// Checking the program's writer (support/ovk_test_writer_check.cpp: these
+// report through GoogleTest, which the benchmarks that link the building half
+// above do without).
+
+// One run of PrepareSource and ovk::EncodeOvk on file bytes, the output collected.
+struct WriteRun {
+  SourceStatus source = SourceStatus::kNotImage;
+  ovk::EncodeStatus encode = ovk::EncodeStatus::kInternal;
+  ovk::EncodeReport report;
+  // The input bytes as they were before the run, after it.
+  bool inputUnchanged = false;
+  std::int32_t bitCount = 0, width = 0, height = 0;  // as PrepareSource reported them
+  Bytes bytes;
+};
+WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha = false);
+
+// An 8-bit palette PNG as PNG import reads it: rows top-down, entries turned
+// to R, G, B, A, as many as its colour count says.
+Picture PictureFromPng(const Bytes& png);
+
+// The palette area of versions 1000 and 1006: the entries, then zeros to 1024.
+Bytes PaletteArea(const Picture& picture);
+// A packed section of `content` as the writer stores it, packed by PackBlocks.
+Bytes PackBlocksSection(const Bytes& content);
+// The tile stream of version 1006 (palette area, then every tile), tiles
+// coded by the reference tile encoder; nullopt when a tile cannot be coded.
+std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heightLog2);
+
+// The whole file that each version should be, built from the layout rules.
+Bytes Expected1000(const Picture& picture);
+Bytes Expected1002(const Picture& picture);
+Bytes Expected1004(const Picture& picture);
+Bytes Expected1006(const Picture& picture, int widthLog2, int heightLog2, bool packed);
+
+// Reads the packed section at `*pos` of `file`, checks its header against
+// what it unpacks to, and moves `*pos` past it. nullopt when the section runs
+// past the file or does not unpack to its stated size.
+std::optional<Bytes> ReadPackedSection(const Bytes& file, std::size_t* pos);
+
+// Decodes the tiles of `tileData` into a top-down plane; nullopt when a tile
+// does not decode or bytes are left over.
+std::optional<Bytes> DecodeTiles(const Bytes& tileData, std::int32_t width, std::int32_t height,
+                                 int widthLog2, int heightLog2);
+
+// Reads a file of version 1000, 1002, 1004 or 1006 back into a picture with
+// as many palette entries as `entries`, checking every header field the
+// writer sets. nullopt (with a test failure saying why) when something does
+// not match the layout.
+std::optional<Picture> ReadBackStructurally(const Bytes& file, std::size_t entries);
+
+// Reads a file back through the program's own reader (DecodeOvk, 8-bit
+// form). The palette has the file's entries: 256 for versions 1000 and 1006,
+// whose palette areas are fixed. nullopt (with a test failure) when the
+// reader refuses the file.
+std::optional<Picture> DecodeWithReader(const Bytes& file);
 
 }  // namespace testing_support

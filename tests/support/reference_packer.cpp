@@ -1,5 +1,6 @@
 #include "support/reference_packer.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace testing_support {
@@ -184,6 +185,222 @@ ReferencePacked ReferencePackBlocks(std::span<const std::uint8_t> in, std::uint3
     result.bytes.insert(result.bytes.end(), blocks[j].begin(), blocks[j].end());
   }
   return result;
+}
+
+namespace {
+
+// The decoder's state across the blocks of one section. Every read checks the
+// input and every write the output; Stop() ends the section.
+struct Reader {
+  std::span<std::uint8_t> out;
+  std::size_t limit;  // bytes that may be written
+  std::span<const std::uint8_t> in;
+  std::size_t i = 0;
+  std::size_t o = 0;
+  bool stopped = false;
+  std::uint64_t bits = 0;  // flag bits, the next one lowest
+  unsigned avail = 0;
+
+  bool Byte(std::uint32_t* b) {
+    if (i >= in.size()) return false;
+    *b = in[i++];
+    return true;
+  }
+  void Put(std::uint8_t b) {
+    if (o < limit) out[o] = b;
+    if (o < limit) ++o;
+  }
+  // Copies n bytes one at a time from `distance` back; false when that
+  // reaches before the start.
+  bool Copy(std::size_t distance, std::size_t n) {
+    if (distance > o) return false;
+    for (std::size_t k = 0; k < n; ++k) Put(distance == 0 ? 0 : out[o - distance]);
+    return true;
+  }
+  bool Ensure(unsigned k) {
+    if (avail >= k) return true;
+    std::uint32_t lo;
+    std::uint32_t hi;
+    if (!Byte(&lo) || !Byte(&hi)) return false;
+    bits |= static_cast<std::uint64_t>(lo | (hi << 8)) << avail;
+    avail += 16;
+    return true;
+  }
+  // Takes one flag bit, after ensure(1).
+  bool Bit(std::uint32_t* b) {
+    if (!Ensure(1)) return false;
+    *b = bits & 1;
+    bits >>= 1;
+    --avail;
+    return true;
+  }
+  // Takes k bits (already ensured) as a number, most significant first.
+  std::uint32_t Field(unsigned k) {
+    std::uint32_t v = 0;
+    for (unsigned j = 0; j < k; ++j) {
+      v = (v << 1) | (bits & 1);
+      bits >>= 1;
+      --avail;
+    }
+    return v;
+  }
+  bool Length(std::uint32_t* length) {
+    for (std::uint32_t zeros = 0; zeros < 4; ++zeros) {
+      std::uint32_t b;
+      if (!Bit(&b)) return false;
+      if (b == 1) {
+        *length = 2 + zeros;
+        return true;
+      }
+    }
+    if (!Ensure(1)) return false;
+    if ((bits & 1) == 1) {
+      if (!Ensure(4)) return false;
+      Field(1);
+      *length = 6 + Field(3);
+      return true;
+    }
+    Field(1);
+    std::uint32_t e;
+    if (!Byte(&e)) return false;
+    *length = 14 + e;
+    return true;
+  }
+
+  void FlagBlock() {
+    const std::size_t start = i;
+    if (in.size() - start < 4) {
+      stopped = true;
+      return;
+    }
+    const std::size_t end = start + (in[start] | (static_cast<std::size_t>(in[start + 1]) << 8));
+    bits = in[start + 3];
+    avail = 8;
+    i = start + 4;
+    if (end <= start + 4) return;
+    while (o < limit && i <= in.size()) {
+      if (!FlagToken(end)) return;
+      if (i >= end) return;
+    }
+  }
+  // One token; false when the block is done or the section stops.
+  bool FlagToken(std::size_t end) {
+    std::uint32_t v;
+    std::uint32_t length;
+    if (!Ensure(1)) return Stop();
+    if ((bits & 1) == 0) {
+      Field(1);
+      if (!Byte(&v)) return Stop();
+      Put(static_cast<std::uint8_t>(v));
+      return true;
+    }
+    if (!Ensure(2)) return Stop();
+    if ((bits & 2) == 0) {
+      if (!Byte(&v)) return Stop();
+      Field(2);
+      if (!Length(&length)) return Stop();
+      return Copy(v, length) || Stop();
+    }
+    if (!Ensure(7)) return Stop();
+    if (!Byte(&v)) return Stop();
+    Field(2);
+    const std::uint32_t h = Field(1);
+    const std::uint32_t m = Field(4);
+    if (h == 0 && m == 0) {
+      if (i >= end) return false;  // the end code
+      if (!Ensure(5)) return Stop();
+      std::uint32_t r;
+      if (!Byte(&r)) return Stop();
+      const std::uint32_t longRun = Field(1);
+      const std::uint32_t count = Field(4);
+      std::uint32_t fill = r;
+      std::uint32_t n = 14 + count;
+      if (longRun == 1) {
+        if (!Byte(&fill)) return Stop();
+        n = 14 + 256 * count + r;
+      }
+      for (std::uint32_t k = 0; k < n; ++k) Put(static_cast<std::uint8_t>(fill));
+      return true;
+    }
+    if (!Ensure(2)) return Stop();
+    if (!Length(&length)) return Stop();
+    return Copy(4096 * h + 256 * m + v, length) || Stop();
+  }
+
+  void CodedBlock() {
+    const std::size_t start = i;
+    if (in.size() - start <= 2) {
+      stopped = true;
+      return;
+    }
+    const std::size_t end = start + (in[start] | (static_cast<std::size_t>(in[start + 1]) << 8));
+    i = start + 2;
+    if (end <= start + 2) return;
+    while (o < limit && i <= in.size()) {
+      if (!Code()) return;
+      if (i >= end) return;
+    }
+  }
+  bool Code() {
+    std::uint32_t x;
+    std::uint32_t n;
+    std::uint32_t f;
+    if (!Byte(&x)) return Stop();
+    if (x == 0) return false;
+    if (x < 0x20) return Literals(x);
+    if (!Byte(&n)) return Stop();
+    if (x < 0x40) return Literals((x - 0x20) * 256 + n);
+    if (x < 0x50) {
+      for (std::uint32_t k = 0; k < x - 60; ++k) Put(static_cast<std::uint8_t>(n));
+      return true;
+    }
+    if (x < 0x60) {
+      if (!Byte(&f)) return Stop();
+      for (std::uint32_t k = 0; k < (x - 0x50) * 256 + n + 4; ++k)
+        Put(static_cast<std::uint8_t>(f));
+      return true;
+    }
+    if (x < 0xE0) return Stop();
+    const std::size_t distance = (x - 0xE0) * 256 + n;
+    if (distance > o) return Stop();
+    for (;;) {
+      if (i >= in.size()) return Stop();
+      if ((in[i] & 0xE0) != 0x60) break;
+      Copy(distance, in[i++] & 0x1F);
+    }
+    Copy(distance, 7);
+    return true;
+  }
+  bool Literals(std::uint32_t count) {
+    for (std::uint32_t k = 0; k < count; ++k) {
+      std::uint32_t v;
+      if (!Byte(&v)) return Stop();
+      Put(static_cast<std::uint8_t>(v));
+    }
+    return true;
+  }
+  bool Stop() {
+    stopped = true;
+    return false;
+  }
+};
+
+}  // namespace
+
+std::uint32_t ReferenceUnpackBlocks(std::span<std::uint8_t> out, std::uint32_t capacity,
+                                    std::span<const std::uint8_t> packed,
+                                    std::uint32_t blockCount) {
+  Reader r{out, std::min<std::size_t>(std::size_t{capacity} + 1, out.size()), packed};
+  for (std::uint32_t b = 0; b < blockCount && !r.stopped; ++b) {
+    if (r.o >= r.limit || r.i > packed.size() || packed.size() - r.i <= 2) break;
+    if (packed[r.i + 2] == 0) {
+      r.FlagBlock();
+    } else {
+      r.CodedBlock();
+    }
+    ++r.i;  // blocksAfter
+  }
+  return static_cast<std::uint32_t>(r.o);
 }
 
 }  // namespace testing_support

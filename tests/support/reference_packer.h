@@ -2,8 +2,10 @@
 // exhaustive backward search over every distance, a separate run detector,
 // and a bit writer that puts one flag bit at a time. It is slow and obviously
 // right, and serves the tests, fuzzers and benchmarks as the oracle that
-// PackBlocks must match byte for byte. Free of any test framework so the
-// benchmark and the fuzzers can link it.
+// PackBlocks must match byte for byte. Beside it, a plain decoder that reads
+// one flag bit and one byte at a time, the oracle for UnpackBlocks on any
+// input, damaged or not. Free of any test framework so the benchmark and the
+// fuzzers can link them.
 #pragma once
 
 #include <cstdint>
@@ -27,5 +29,15 @@ std::vector<std::uint8_t> ReferencePackBlock(std::span<const std::uint8_t> block
 // ceil(L/2) and floor(L/2) bytes instead, recursively; blocksAfter and the
 // block count count the blocks written.
 ReferencePacked ReferencePackBlocks(std::span<const std::uint8_t> in, std::uint32_t blockSize);
+
+// Decodes up to `blockCount` blocks of `packed` into `out` as UnpackBlocks
+// does (same arguments, same result, same bytes written): bytes are written
+// only while the output position is at most `capacity` and inside `out`; a
+// back-reference at distance 0 writes zeros, one that reaches before the
+// start of the output, an invalid byte code or a token that needs a byte past
+// the end of `packed` stops the section (a byte-coded literal string writes
+// the bytes that are there first).
+std::uint32_t ReferenceUnpackBlocks(std::span<std::uint8_t> out, std::uint32_t capacity,
+                                    std::span<const std::uint8_t> packed, std::uint32_t blockCount);
 
 }  // namespace testing_support

@@ -118,4 +118,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   return result;
 }
 
+ProcessResult RunOvkconv(const std::vector<std::string>& args, const ProcessOptions& options) {
+  return RunProcess(OVKCONV_PATH, args, options);
+}
+
 }  // namespace testing_support

@@ -53,4 +53,7 @@ inline constexpr bool kAddressSpaceLimitsApply = true;
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const ProcessOptions& options = {});
 
+// Runs the program under test (the ovkconv executable of this build).
+ProcessResult RunOvkconv(const std::vector<std::string>& args, const ProcessOptions& options = {});
+
 }  // namespace testing_support

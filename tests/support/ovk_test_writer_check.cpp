@@ -1,5 +1,6 @@
-#include "support/ovk_expect.h"
-
+// The checking half of the test ovk writer (support/ovk_test_writer.h): it
+// reports through GoogleTest, so it lives apart from the building half that
+// the benchmarks link as well.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,25 +12,14 @@
 #include "pack/pack.h"
 #include "pack/unpack.h"
 #include "raster/png_import.h"
+#include "support/ovk_test_writer.h"
 #include "support/reference_tile_encoder.h"
 
 namespace testing_support {
 
-std::uint32_t Le32(const Bytes& b, std::size_t at) {
-  return static_cast<std::uint32_t>(b.at(at)) | (static_cast<std::uint32_t>(b.at(at + 1)) << 8) |
-         (static_cast<std::uint32_t>(b.at(at + 2)) << 16) |
-         (static_cast<std::uint32_t>(b.at(at + 3)) << 24);
-}
-std::uint16_t Le16(const Bytes& b, std::size_t at) {
-  return static_cast<std::uint16_t>(b.at(at) | (b.at(at + 1) << 8));
-}
-void AppendLe32(Bytes& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-void AppendLe16(Bytes& out, std::uint16_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
+// ---------------------------------------------------------------------------
+// The program's writer run in memory, the files it should write, and what it
+// wrote read back.
 
 WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha) {
   WriteRun run;
@@ -59,25 +49,6 @@ WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ig
       &run.report);
   run.inputUnchanged = std::equal(input.begin(), input.end(), buffer.data());
   return run;
-}
-
-Bytes PaletteArea(const Picture& picture) {
-  Bytes area(1024, 0);
-  std::copy(picture.palette.begin(), picture.palette.end(), area.begin());
-  return area;
-}
-
-Bytes PackBlocksSection(const Bytes& content) {
-  Bytes packed(PackBound(content.size()));
-  std::uint32_t blocks = 0;
-  const std::int64_t n = PackBlocks(content, packed, &blocks);
-  EXPECT_GE(n, 0);
-  Bytes section;
-  AppendLe32(section, static_cast<std::uint32_t>(n + 8));
-  AppendLe32(section, static_cast<std::uint32_t>(content.size()));
-  AppendLe32(section, blocks);
-  section.insert(section.end(), packed.begin(), packed.begin() + std::max<std::int64_t>(n, 0));
-  return section;
 }
 
 std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heightLog2) {
@@ -118,35 +89,23 @@ Picture PictureFromPng(const Bytes& png) {
   return p;
 }
 
-namespace {
-
-Bytes Header(std::uint32_t version, const Picture& picture) {
-  Bytes out;
-  AppendLe32(out, version);
-  AppendLe32(out, static_cast<std::uint32_t>(picture.width));
-  AppendLe32(out, static_cast<std::uint32_t>(picture.height));
-  return out;
-}
-
-}  // namespace
-
 Bytes Expected1000(const Picture& picture) {
-  Bytes out = Header(1000, picture);
+  Bytes out = SmallHeader(1000, picture.width, picture.height);
   Append(out, PaletteArea(picture));
   Append(out, picture.indices);
   return out;
 }
 
 Bytes Expected1002(const Picture& picture) {
-  Bytes out = Header(1002, picture);
+  Bytes out = SmallHeader(1002, picture.width, picture.height);
   Append(out, PackBlocksSection(picture.palette));
   Append(out, PackBlocksSection(picture.indices));
   return out;
 }
 
 Bytes Expected1004(const Picture& picture) {
-  Bytes out = Header(1004, picture);
-  AppendLe32(out, static_cast<std::uint32_t>(picture.palette.size() / 4));
+  Bytes out = LargeHeader(1004, picture.width, picture.height,
+                          static_cast<std::uint32_t>(picture.palette.size() / 4));
   Append(out, PackBlocksSection(picture.palette));
   Append(out, PackBlocksSection(BlockOrder(picture)));
   return out;
@@ -157,18 +116,9 @@ Bytes Expected1006(const Picture& picture, int widthLog2, int heightLog2, bool p
   EXPECT_TRUE(stream.has_value()) << "a tile cannot be coded at " << widthLog2 << ", "
                                   << heightLog2;
   if (!stream) return {};
-  Bytes out;
-  AppendLe32(out, 1006);
-  AppendLe32(out, static_cast<std::uint32_t>(stream->size() + 16));
-  Append(out, Bytes{'C', 'C', 'P', 'I'});
-  AppendLe16(out, 7);
-  AppendLe16(out, 256);
-  out.push_back(static_cast<std::uint8_t>(widthLog2));
-  out.push_back(static_cast<std::uint8_t>(heightLog2));
-  AppendLe16(out, static_cast<std::uint16_t>(picture.width));
-  AppendLe16(out, static_cast<std::uint16_t>(picture.height));
-  out.push_back(2);
-  out.push_back(packed ? 0x80 : 0x00);
+  Bytes out = CcpiHeader(static_cast<std::uint32_t>(stream->size() + 16), 256, widthLog2,
+                         heightLog2, static_cast<std::int16_t>(picture.width),
+                         static_cast<std::int16_t>(picture.height), packed ? 0x80 : 0x00);
   Append(out, packed ? PackBlocksSection(*stream) : *stream);
   return out;
 }
