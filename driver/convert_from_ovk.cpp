@@ -23,6 +23,7 @@
 #include "driver/convert.h"
 #include "driver/messages.h"
 #include "driver/output_name.h"
+#include "driver/write_png.h"
 #include "io/cbuffer.h"
 #include "io/load_file.h"
 #include "io/output_file.h"
@@ -30,11 +31,10 @@
 #include "ovk/layout.h"
 #include "platform/platform.h"
 #include "raster/bmp_image.h"
-#include "raster/png_export.h"
 
 namespace {
 
-using namespace ovk::messages;
+using namespace messages;
 
 // The fields that the conversion sets before decoding; DecodeOvk fills the
 // rest.
@@ -131,7 +131,9 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
   int result = 0;
   if (output != OutputForm::kBmp) {
     const std::size_t fileBytes = bmp::GetU32(img, bmp::kBfSize);
-    result = WritePng(outName, image.span().first(fileBytes), static_cast<int>(output));
+    result = WritePng(
+        outName, image.span().first(fileBytes),
+        output == OutputForm::kPngPalette ? PaletteAlpha::kWritten : PaletteAlpha::kDropped);
   } else {
     result = WriteBmp(outName, image);
   }

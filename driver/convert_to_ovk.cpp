@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace ovk::messages;
+using namespace messages;
 
 constexpr const wchar_t* kUnsupportedVersion = L"未対応のovkバージョンです(%d)\n";
 constexpr const wchar_t* kNoMemory = L"メモリ確保に失敗(%lldbytes)\n";
@@ -28,12 +28,12 @@ constexpr const wchar_t* kCannotConvert = L"%sはこの形式では変換でき�
 
 int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
                  bool ignoreAlpha, std::int32_t blockSize) {
-  SetBlockSize(blockSize);
   ovk::OvkTarget target;
   if (!TargetForVersion(version, &target)) {
     platform::Print(kUnsupportedVersion, static_cast<int>(version));
     return -1;
   }
+  target.blockSize = blockSize;
 
   Cbuffer input;
   std::int64_t fileSize = 0;

@@ -28,7 +28,7 @@ int ReportError(const Error& error, const std::wstring& imageFile) {
       platform::Print(kDecodeError, kDecodeNoMemoryCode);
       break;
     case Fault::kNotOvk:
-      platform::Print(ovk::messages::kNotSupported, imageFile.c_str());
+      platform::Print(messages::kNotSupported, imageFile.c_str());
       break;
     case Fault::kDamaged:
       platform::Print(kDecodeError, kDecodeDamagedCode);

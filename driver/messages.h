@@ -6,18 +6,19 @@
 
 #include "io/error.h"
 
-namespace ovk::messages {
+namespace messages {
 
 inline constexpr const wchar_t* kConverting = L"%s to %s\n";
 inline constexpr const wchar_t* kOpenFailed = L"ファイルのオープンに失敗(%s)\n";
 inline constexpr const wchar_t* kWriteFailed = L"ファイルの書き込みに失敗(%s)\n";
 inline constexpr const wchar_t* kNotSupported = L"対応ファイルではありません(%s)\n";
 inline constexpr const wchar_t* kDone = L"done.\n";
+inline constexpr const wchar_t* kPngWriteFailed = L"pngファイルの作成に失敗しました(%s)\n";
 // The output name leads to the input file itself; printed instead of
 // kConverting, and nothing is written.
 inline constexpr const wchar_t* kSameFile = L"入力ファイルと出力ファイルが同じです(%s)\n";
 
-}  // namespace ovk::messages
+}  // namespace messages
 
 // Prints the message for a failure the library reported while converting
 // `imageFile`, and returns the exit status for it. The one table from the

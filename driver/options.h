@@ -25,15 +25,17 @@
 #include <span>
 #include <string>
 
-// What an ovk file becomes. The numbers are the ones WritePng
-// (raster/png_export.h) takes for the two PNG forms.
-enum class OutputForm { kBmp = 0, kPngColour = 1, kPngPalette = 2 };
+#include "pack/pack.h"
+
+// What an ovk file becomes: a BMP file (no -p), a PNG of the colours (-p), or
+// a palette PNG that keeps the palette's alpha (-p256).
+enum class OutputForm { kBmp, kPngColour, kPngPalette };
 
 struct Options {
   std::int32_t version = 1006;
   bool ignoreAlpha = false;
   OutputForm output = OutputForm::kBmp;
-  std::int32_t blockSize = 0xFFFF;
+  std::int32_t blockSize = kDefaultBlockSize;  // always IsBlockSize
   std::wstring destPath;
   // Absent when every argument was an option.
   std::optional<std::wstring> imageFile;

@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ovk::OvkTarget target;
   Check(TargetForVersion(kVersions[options & 7], &target));
   const bool ignoreAlpha = (options & 8) != 0;
-  SetBlockSize((options & 16) != 0 ? kMinBlockSize : kDefaultBlockSize);
+  target.blockSize = (options & 16) != 0 ? kMinBlockSize : kDefaultBlockSize;
 
   Cbuffer input;
   if (input.Alloc(static_cast<std::int32_t>(size - 1)) == nullptr) return 0;

@@ -31,7 +31,8 @@ constexpr int kRetryFloorLog2 = 5;
 // Hands the ovk file's pieces to the sink and keeps the first failure.
 class Emitter {
  public:
-  Emitter(const OvkSink& sink, EncodeReport* report) : sink_(sink), report_(report) {}
+  Emitter(const OvkSink& sink, std::int32_t blockSize, EncodeReport* report)
+      : sink_(sink), blockSize_(blockSize), report_(report) {}
 
   EncodeStatus status() const { return status_; }
   bool ok() const { return status_ == EncodeStatus::kOk; }
@@ -47,7 +48,7 @@ class Emitter {
     Cbuffer packed;
     if (!Allocate(packed, bound)) return;
     std::uint32_t blockCount = 0;
-    const std::int64_t n = PackBlocks(content, packed.span(), &blockCount);
+    const std::int64_t n = PackBlocks(content, packed.span(), blockSize_, &blockCount);
     if (n < 0 || static_cast<std::uint64_t>(n) > bound) {
       status_ = EncodeStatus::kInternal;
       return;
@@ -78,6 +79,7 @@ class Emitter {
 
  private:
   const OvkSink& sink_;
+  std::int32_t blockSize_;
   EncodeReport* report_;
   EncodeStatus status_ = EncodeStatus::kOk;
 };
@@ -246,7 +248,7 @@ SourceStatus ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget&
 EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
                        const OvkSink& sink, EncodeReport* report) {
   *report = EncodeReport{};
-  Emitter out(sink, report);
+  Emitter out(sink, target.blockSize, report);
 
   // The palette in ovk order (R, G, B, A), padded with zero entries to 256.
   std::uint8_t paletteArea[kPaletteAreaBytes] = {};

@@ -12,13 +12,17 @@
 #include <functional>
 #include <span>
 
+#include "pack/pack.h"
+
 namespace ovk {
 
-// The file to write: its version and, for 1006, whether the tile stream is
-// stored as a packed section.
+// The file to write: its version, for 1006 whether the tile stream is stored
+// as a packed section, and the block size of its packed sections
+// (IsBlockSize in pack/pack.h).
 struct OvkTarget {
   std::uint32_t version = 0;
   bool packed = false;
+  std::int32_t blockSize = kDefaultBlockSize;
 };
 
 // True for a picture of the shape the writer takes: 8 bits per pixel, sides
@@ -81,8 +85,7 @@ struct EncodeReport {
 };
 
 // Writes `image` (checked by ReadBmpSource) as an ovk file of `target`, with
-// every palette entry's alpha made 255 when `ignoreAlpha` is set. Packed
-// sections use the block size set with SetBlockSize (pack/pack.h). The
+// every palette entry's alpha made 255 when `ignoreAlpha` is set. The
 // picture is only read: rows wanted in the other order are copied first.
 EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
                        const OvkSink& sink, EncodeReport* report);

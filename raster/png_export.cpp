@@ -3,14 +3,14 @@
 // The PNG's kind follows from the image's bit count alone:
 //
 //   bit count            colour type     PLTE                  tRNS              samples
-//   8                    3 palette       colour count entries  pngMode 2 only:   index
+//   8                    3 palette       colour count entries  kWritten only:    index
 //                        depth 8         (256 when 0)          one per entry
 //   32, some alpha != 0  6 RGB + alpha   none                  none              B,G,R,A -> R,G,B,A
 //   32, every alpha 0    2 RGB           none                  none              B,G,R,A -> R,G,B
 //   24                   2 RGB           none                  none              B,G,R -> R,G,B
 //
 // A palette image whose pixels use indices past its colour count (a damaged
-// ovk file can give one) gets PLTE entries, and in mode 2 tRNS entries, of
+// ovk file can give one) gets PLTE entries, and with kWritten tRNS entries, of
 // zero up to the largest index used: the file stays valid, and such a pixel
 // shows as it does in the 32-bit form, transparent black.
 //
@@ -20,7 +20,7 @@
 //             IHDR  width (4), height (4), bit depth 8, colour type, compression
 //                   method 0, filter method 0, interlace method 0 (none)
 //             PLTE  3 bytes (R, G, B) per entry          palette images only
-//             tRNS  1 alpha per PLTE entry              palette images, mode 2
+//             tRNS  1 alpha per PLTE entry              palette images, kWritten
 //             IDAT  the zlib stream, in pieces of at most kIdatPiece bytes
 //             IEND  empty
 // Rows go top first (the last row of the bottom-up BMP pixel area first),
@@ -53,7 +53,6 @@
 #include <cstring>
 
 #include "io/checked_math.h"
-#include "platform/platform.h"
 #include "raster/bmp_image.h"
 #include "raster/png_deflate.h"
 
@@ -203,7 +202,7 @@ void AppendChunk(std::vector<std::uint8_t>* out, const char (&type)[5], const st
 
 }  // namespace
 
-bool EncodePng(std::span<const std::uint8_t> image, std::int32_t pngMode,
+bool EncodePng(std::span<const std::uint8_t> image, PaletteAlpha paletteAlpha,
                std::vector<std::uint8_t>* png) {
   png->clear();
   PngJob job;
@@ -251,22 +250,12 @@ bool EncodePng(std::span<const std::uint8_t> image, std::int32_t pngMode,
     }
     AppendChunk(png, "PLTE", plte, 3 * static_cast<std::size_t>(entries));
     // Every alpha goes out, opaque ones at the end included.
-    if (pngMode == 2) AppendChunk(png, "tRNS", trns, static_cast<std::size_t>(entries));
+    if (paletteAlpha == PaletteAlpha::kWritten)
+      AppendChunk(png, "tRNS", trns, static_cast<std::size_t>(entries));
   }
   for (std::size_t at = 0; at < zlib.size(); at += kIdatPiece) {
     AppendChunk(png, "IDAT", zlib.data() + at, std::min(kIdatPiece, zlib.size() - at));
   }
   AppendChunk(png, "IEND", nullptr, 0);
   return true;
-}
-
-std::int32_t WritePng(const std::wstring& path, std::span<const std::uint8_t> image,
-                      std::int32_t pngMode) {
-  std::vector<std::uint8_t> png;
-  CPngFile out;
-  if (!EncodePng(image, pngMode, &png) || !out.Open(path) || !out.Write(png) || !out.Commit()) {
-    platform::Print(L"pngファイルの作成に失敗しました(%s)\n", path.c_str());
-    return -1;
-  }
-  return 0;
 }

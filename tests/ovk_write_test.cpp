@@ -46,11 +46,7 @@ Picture Gradient(std::int32_t width, std::int32_t height) {
   return p;
 }
 
-class WriterTest : public ::testing::Test {
- protected:
-  void SetUp() override { SetBlockSize(kDefaultBlockSize); }
-  void TearDown() override { SetBlockSize(kDefaultBlockSize); }
-};
+class WriterTest : public ::testing::Test {};
 
 // --- RowsToBlocks ---------------------------------------------------------
 
@@ -194,9 +190,7 @@ TEST_F(WriterTest, PackedVersionsMatchTheirLayout) {
 TEST_F(WriterTest, BlockSizeSetsTheBlocksOfEachSection) {
   Picture p = Gradient(256, 128);  // a 32768-byte index plane
   Bytes bmp = BuildBmp(p);
-  SetBlockSize(16384);
-  WriteRun small = WriteInMemory(bmp, 1002);
-  SetBlockSize(kDefaultBlockSize);
+  WriteRun small = WriteInMemory(bmp, 1002, false, 16384);
   WriteRun large = WriteInMemory(bmp, 1002);
   ASSERT_EQ(small.encode, ovk::EncodeStatus::kOk);
   ASSERT_EQ(large.encode, ovk::EncodeStatus::kOk);

@@ -106,7 +106,8 @@ struct WriteRun {
   std::int32_t bitCount = 0, width = 0, height = 0;  // as PrepareSource reported them
   Bytes bytes;
 };
-WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha = false);
+WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha = false,
+                       std::int32_t blockSize = kDefaultBlockSize);
 
 // An 8-bit palette PNG as PNG import reads it: rows top-down, entries turned
 // to R, G, B, A, as many as its colour count says.

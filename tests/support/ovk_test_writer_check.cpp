@@ -21,13 +21,15 @@ namespace testing_support {
 // The program's writer run in memory, the files it should write, and what it
 // wrote read back.
 
-WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha) {
+WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha,
+                       std::int32_t blockSize) {
   WriteRun run;
   ovk::OvkTarget target;
   if (!TargetForVersion(versionArgument, &target)) {
     ADD_FAILURE() << "not a writable version: " << versionArgument;
     return run;
   }
+  target.blockSize = blockSize;
   Cbuffer buffer;
   if (buffer.Alloc(static_cast<std::int32_t>(input.size())) == nullptr) {
     ADD_FAILURE() << "no memory for the input";
