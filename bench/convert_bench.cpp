@@ -56,7 +56,7 @@ Bytes ReadFile(const std::string& path) {
 
 struct Conversion {
   bool ok = false;
-  ovk::EncodeStatus status = ovk::EncodeStatus::kInternal;
+  Error status{Fault::kInternal};
   Bytes file;
   // The picture as import saw it: top-down indices, R, G, B, A entries.
   Bytes plane;
@@ -75,7 +75,7 @@ Conversion Convert(const Bytes& png, std::int32_t version, bool keepPicture) {
   if (input.Alloc(static_cast<std::int32_t>(png.size())) == nullptr) return c;
   std::memcpy(input.data(), png.data(), png.size());
   SourceImage image;
-  if (PrepareSource(input.span(), target, &image) != SourceStatus::kOk) return c;
+  if (PrepareSource(input.span(), target, &image) != Fault::kNone) return c;
   c.width = image.width;
   c.height = image.height;
   if (keepPicture) {
@@ -98,7 +98,7 @@ Conversion Convert(const Bytes& png, std::int32_t version, bool keepPicture) {
         return true;
       },
       &report);
-  c.ok = c.status == ovk::EncodeStatus::kOk;
+  c.ok = c.status == Fault::kNone;
   return c;
 }
 
@@ -152,7 +152,7 @@ void BM_ToOvk(benchmark::State& state, const BenchImage* image, std::int32_t ver
   const Conversion& expected = Checked(*image, version);
   Bytes decoded;
   if (!expected.ok) {
-    state.SkipWithError(expected.status == ovk::EncodeStatus::kTileOverflow
+    state.SkipWithError(expected.status == Fault::kTileOverflow
                             ? "a tile cannot be coded at any tile size"
                             : "conversion failed");
     return;

@@ -21,10 +21,24 @@ inline constexpr const wchar_t* kSameFile = L"入力ファイルと出力ファ�
 }  // namespace messages
 
 // Prints the message for a failure the library reported while converting
-// `imageFile`, and returns the exit status for it. The one table from the
-// library's faults to the program's messages:
-//   kNoMemory         メモリ確保に失敗(Nbytes)   N: the value as a 32-bit count
-//   kNoWorkingMemory  ovk変換エラー(3)
-//   kNotOvk           対応ファイルではありません(imageFile)
-//   kDamaged          ovk変換エラー(5)
-int ReportError(const Error& error, const std::wstring& imageFile);
+// `imageFile` to `outputName` (empty before the output is named), and returns
+// the exit status for it. The one table from the library's faults to the
+// program's messages:
+//   kOpenFailed        ファイルのオープンに失敗(imageFile)
+//   kNoMemory          メモリ確保に失敗(Nbytes)        N: the value
+//   kNoWorkingMemory   ovk変換エラー(3)
+//   kDamaged           ovk変換エラー(5)
+//   kNotOvk, kNotImage, kPngUnreadable
+//                      対応ファイルではありません(imageFile)
+//   kUnsupportedImage  未対応の画像ファイルです(imageFile)
+//                      bitcount=B width=W height=H
+//   kTileOverflow      インデックスがオーバーしました。
+//                      imageFileはこの形式では変換できません。
+//   kWriteFailed, kInternal
+//                      ファイルの書き込みに失敗(outputName)
+int ReportError(const Error& error, const std::wstring& imageFile,
+                const std::wstring& outputName = {});
+
+// The messages of a 1006 tile that could not be coded at one tile size,
+// before the writer tried the next: printed once for each retry.
+void ReportTileRetry();

@@ -34,11 +34,11 @@ class Emitter {
   Emitter(const OvkSink& sink, std::int32_t blockSize, EncodeReport* report)
       : sink_(sink), blockSize_(blockSize), report_(report) {}
 
-  EncodeStatus status() const { return status_; }
-  bool ok() const { return status_ == EncodeStatus::kOk; }
+  Error status() const { return status_; }
+  bool ok() const { return status_.ok(); }
 
   void Raw(std::span<const std::uint8_t> bytes) {
-    if (ok() && !sink_(bytes)) status_ = EncodeStatus::kSinkFailed;
+    if (ok() && !sink_(bytes)) status_ = {Fault::kWriteFailed};
   }
 
   // A packed section: its 12-byte header, then the packed data.
@@ -50,7 +50,7 @@ class Emitter {
     std::uint32_t blockCount = 0;
     const std::int64_t n = PackBlocks(content, packed.span(), blockSize_, &blockCount);
     if (n < 0 || static_cast<std::uint64_t>(n) > bound) {
-      status_ = EncodeStatus::kInternal;
+      status_ = {Fault::kInternal};
       return;
     }
     std::uint8_t header[kPackedSectionHeaderSize];
@@ -66,22 +66,21 @@ class Emitter {
     if (!ok()) return false;
     if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
         buffer.Alloc(static_cast<std::int32_t>(n)) == nullptr) {
-      status_ = EncodeStatus::kNoMemory;
-      report_->failedAllocation = static_cast<std::int64_t>(n);
+      status_ = {Fault::kNoMemory, static_cast<std::int64_t>(n)};
       return false;
     }
     return true;
   }
 
-  void Fail(EncodeStatus status) {
-    if (ok()) status_ = status;
+  void Fail(Fault fault) {
+    if (ok()) status_ = {fault};
   }
 
  private:
   const OvkSink& sink_;
   std::int32_t blockSize_;
   EncodeReport* report_;
-  EncodeStatus status_ = EncodeStatus::kOk;
+  Error status_;
 };
 
 // The picture's rows in the order wanted: the caller's bytes when they stand
@@ -153,13 +152,13 @@ void Write1006(const SourceImage& image, const OvkTarget& target,
     report->tileHeightLog2 = heightLog2;
     length = EncodeTiles(pixels.data(), width, height, widthLog2, heightLog2, work.span());
     if (length == -2) {
-      out.Fail(EncodeStatus::kInternal);
+      out.Fail(Fault::kInternal);
       return;
     }
     if (length >= 0) break;
     ++report->tileOverflows;
     if (widthLog2 <= kRetryFloorLog2 && heightLog2 <= kRetryFloorLog2) {
-      out.Fail(EncodeStatus::kTileOverflow);
+      out.Fail(Fault::kTileOverflow);
       return;
     }
     if (widthLog2 > kRetryFloorLog2) --widthLog2;
@@ -198,8 +197,8 @@ bool IsWritableShape(std::int32_t bitCount, std::int32_t width, std::int32_t row
   return target.version != kVersion1006 || (width <= kMaxCcpiSide && rows <= kMaxCcpiSide);
 }
 
-SourceStatus ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget& target,
-                           SourceImage* image) {
+Error ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget& target,
+                    SourceImage* image) {
   *image = SourceImage{};
   // The headers as far as the file holds them; a field past its end reads 0.
   std::uint8_t headers[bmp::kHeadersSize] = {};
@@ -213,20 +212,21 @@ SourceStatus ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget&
   image->height = bmp::GetS32(headers, bmp::kBiHeight);
   const std::int32_t width = image->width;
   const std::int32_t height = image->height;
+  const Error unsupported{Fault::kUnsupportedImage, image->bitCount, width, height};
 
   // A negative height is a top-down file; the most negative one has no
   // positive form.
-  if (height == std::numeric_limits<std::int32_t>::min()) return SourceStatus::kUnsupported;
+  if (height == std::numeric_limits<std::int32_t>::min()) return unsupported;
   const bool topDown = height < 0;
   const std::int32_t rows = topDown ? -height : height;
   if (bytes.size() < bmp::kHeadersSize || headerSize != bmp::kInfoHeaderSize ||
       !IsWritableShape(image->bitCount, width, rows, target)) {
-    return SourceStatus::kUnsupported;
+    return unsupported;
   }
   // Beyond the shape: pixel data that is run-length coded, and a palette the
   // palette areas cannot hold.
   if (compression != 0 || colorCount > bmp::kMaxPaletteEntries) {
-    return SourceStatus::kUnsupported;
+    return unsupported;
   }
   const std::int32_t count = colorCount == 0 ? bmp::kMaxPaletteEntries : colorCount;
   const std::uint64_t paletteEnd = bmp::kPaletteOffset + std::uint64_t{4} * count;
@@ -234,7 +234,7 @@ SourceStatus ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget&
       std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(rows);
   if (paletteEnd > bytes.size() || pixelOffset > bytes.size() ||
       pixelBytes > bytes.size() - pixelOffset) {
-    return SourceStatus::kUnsupported;
+    return unsupported;
   }
 
   image->count = count;
@@ -242,11 +242,11 @@ SourceStatus ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget&
   image->palette = bytes.data() + bmp::kPaletteOffset;
   image->pixels = bytes.data() + pixelOffset;
   image->topDown = topDown;
-  return SourceStatus::kOk;
+  return kNoError;
 }
 
-EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
-                       const OvkSink& sink, EncodeReport* report) {
+Error EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
+                const OvkSink& sink, EncodeReport* report) {
   *report = EncodeReport{};
   Emitter out(sink, target.blockSize, report);
 
@@ -291,7 +291,7 @@ EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool i
       Cbuffer reordered;
       if (!out.Allocate(reordered, pixels.size())) break;
       if (!RowsToBlocks(pixels, reordered.span(), image.height, image.width)) {
-        out.Fail(EncodeStatus::kInternal);
+        out.Fail(Fault::kInternal);
         break;
       }
       out.Packed(reordered.span());
@@ -301,7 +301,7 @@ EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool i
       Write1006(image, target, paletteArea, out, report);
       break;
     default:
-      out.Fail(EncodeStatus::kInternal);
+      out.Fail(Fault::kInternal);
       break;
   }
   return out.status();

@@ -98,8 +98,8 @@ Bytes CcpiHeader(std::uint32_t streamSize, std::int16_t paletteCount, int tileWi
 
 // One run of PrepareSource and ovk::EncodeOvk on file bytes, the output collected.
 struct WriteRun {
-  SourceStatus source = SourceStatus::kNotImage;
-  ovk::EncodeStatus encode = ovk::EncodeStatus::kInternal;
+  Error source{Fault::kNotImage};
+  Error encode{Fault::kInternal};
   ovk::EncodeReport report;
   // The input bytes as they were before the run, after it.
   bool inputUnchanged = false;

@@ -41,7 +41,7 @@ WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ig
   run.bitCount = image.bitCount;
   run.width = image.width;
   run.height = image.height;
-  if (run.source != SourceStatus::kOk) return run;
+  if (run.source != Fault::kNone) return run;
   run.encode = ovk::EncodeOvk(
       image, target, ignoreAlpha,
       [&run](std::span<const std::uint8_t> bytes) {
