@@ -43,7 +43,10 @@ bool MatchesReference(const Bytes& in, std::int32_t blockSize, const std::string
     return false;
   }
   Bytes back(in.size() + 1, 0);
-  UnpackBlocks(back, static_cast<std::uint32_t>(in.size()), out, blocks);
+  if (UnpackBlocks(back, static_cast<std::uint32_t>(in.size()), out, blocks) != in.size()) {
+    ADD_FAILURE() << what << ": unpacks short";
+    return false;
+  }
   back.pop_back();
   if (back != in) {
     ADD_FAILURE() << what << ": does not unpack to its input";

@@ -44,9 +44,14 @@ Packed Pack(const Bytes& in, std::size_t room = SIZE_MAX,
   return p;
 }
 
-Bytes Unpack(const Bytes& packed, std::size_t size, std::uint32_t blocks) {
+// Unpacks into `size` bytes and expects the stream to end as `expectedEnd`.
+Bytes Unpack(const Bytes& packed, std::size_t size, std::uint32_t blocks,
+             UnpackEnd expectedEnd = UnpackEnd::kComplete) {
   Bytes out(size + 1, 0);
-  UnpackBlocks(out, static_cast<std::uint32_t>(size), packed, blocks);
+  UnpackEnd end = UnpackEnd::kComplete;
+  const std::uint32_t reached =
+      UnpackBlocks(out, static_cast<std::uint32_t>(size), packed, blocks, &end);
+  EXPECT_EQ(end, expectedEnd) << "reached " << reached << " of " << size;
   out.pop_back();
   return out;
 }
@@ -154,6 +159,23 @@ TEST(PackGolden, BlockBoundaries) {
   EXPECT_EQ(p.bytes[secondAt + 5], 5);
   EXPECT_EQ(p.bytes[secondAt + 6], 6);
   EXPECT_EQ(Unpack(p.bytes, repeated.size(), p.blocks), repeated);
+}
+
+// How a stream ends tells a short stream from a damaged one: the same
+// packed bytes asked for more than they hold, cut inside a block, or with
+// the first block's mode byte made an invalid byte code.
+TEST(UnpackEnd, TellsShortStreamsFromDamagedOnes) {
+  const Bytes in = Random(3000, 11);
+  const Packed p = Pack(in);
+  ASSERT_GT(p.length, 20);
+  EXPECT_EQ(Unpack(p.bytes, in.size(), p.blocks), in);
+  const Bytes more = Unpack(p.bytes, in.size() + 10, p.blocks, UnpackEnd::kShort);
+  EXPECT_TRUE(std::equal(in.begin(), in.end(), more.begin()));
+  Unpack(Bytes(p.bytes.begin(), p.bytes.end() - 10), in.size(), p.blocks, UnpackEnd::kCorrupt);
+  // A byte-coded block whose first code is 0x60, which no token uses.
+  Unpack(Bytes{0x03, 0x00, 0x60, 0x00}, 4, 1, UnpackEnd::kCorrupt);
+  // A section stating more blocks than its data holds is short, not damaged.
+  Unpack(p.bytes, in.size() + 10, p.blocks + 1, UnpackEnd::kShort);
 }
 
 TEST(PackBlockSize, OnlyUsableSizesArePacked) {
