@@ -73,8 +73,9 @@ bool DecodeTiles(const OvkHeader& h, std::span<const std::uint8_t> tiles, std::u
   std::size_t offset = 0;
   for (std::int32_t j = 0; j < down; ++j) {
     for (std::int32_t i = 0; i < across; ++i) {
-      std::uint8_t* dest = target + static_cast<std::size_t>(j) * tileHeight * stride +
-                           static_cast<std::size_t>(i) * tileWidth;
+      std::uint8_t* dest =
+          target + static_cast<std::size_t>(j * tileHeight) * static_cast<std::size_t>(stride) +
+          static_cast<std::size_t>(i * tileWidth);
       std::int32_t used = DecodeTile(tiles.subspan(offset), dest, tileWidth, tileHeight, stride);
       if (used < 0 || static_cast<std::size_t>(used) > tiles.size() - offset) return false;
       offset += static_cast<std::size_t>(used);
@@ -214,11 +215,13 @@ void ExpandThroughPalette(const OvkHeader& h, const std::uint8_t* palette,
   }
   std::uint8_t* out = pixelArea.data();
   for (std::int32_t y = 0; y < h.height; ++y) {
-    const std::size_t row = static_cast<std::size_t>(y) * stride8;
+    const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(stride8);
     const std::uint8_t* index = indexPlane.data() + row;
     for (std::int32_t x = 0; x < h.width; ++x, out += 4) {
       const std::uint32_t v =
-          (maskRows == nullptr || maskRows[row + x] != 0) ? entries[index[x]] : 0;
+          (maskRows == nullptr || maskRows[row + static_cast<std::size_t>(x)] != 0)
+              ? entries[index[x]]
+              : 0;
       std::memcpy(out, &v, 4);
     }
   }
@@ -236,13 +239,15 @@ bool BlocksToRows(std::int32_t height, std::int32_t stride, std::span<std::uint8
   const std::int32_t bands = (height + 7) / 8;
   const std::int32_t blocksPerBand = stride / kBlockWidth;
   for (std::int32_t b = 0; b < bands; ++b) {
-    const std::uint8_t* block = source.data() + static_cast<std::size_t>(b) * kBlockHeight * stride;
+    const std::uint8_t* block = source.data() + static_cast<std::size_t>(b * kBlockHeight) *
+                                                    static_cast<std::size_t>(stride);
     // Rows of the last band below the picture are present but carry nothing.
     const std::int32_t rows = std::min(kBlockHeight, height - kBlockHeight * b);
     for (std::int32_t i = 0; i < blocksPerBand; ++i, block += kBlockBytes) {
       for (std::int32_t r = 0; r < rows; ++r) {
         const std::int32_t y = kBlockHeight * b + r;
-        std::uint8_t* row = target.data() + static_cast<std::size_t>(height - 1 - y) * stride;
+        std::uint8_t* row = target.data() + static_cast<std::size_t>(height - 1 - y) *
+                                                static_cast<std::size_t>(stride);
         std::memcpy(row + kBlockWidth * i, block + r * kBlockWidth, kBlockWidth);
       }
     }
@@ -274,7 +279,8 @@ bool Expand16To32(std::span<std::uint8_t> target, std::span<const std::uint8_t> 
       c.table[v] = static_cast<std::uint8_t>((top / 2 + 255 * v) / top);
   }
   for (std::int32_t y = 0; y < height; ++y) {
-    const std::uint8_t* in = source.data() + static_cast<std::size_t>(height - 1 - y) * srcStride;
+    const std::uint8_t* in = source.data() + static_cast<std::size_t>(height - 1 - y) *
+                                                 static_cast<std::size_t>(srcStride);
     std::uint8_t* out = target.data() + static_cast<std::size_t>(y) * rowOut;
     for (std::int32_t x = 0; x < width; ++x, in += 2, out += 4) {
       const std::uint16_t p = LoadU16(in);

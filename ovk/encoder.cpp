@@ -31,8 +31,7 @@ constexpr int kRetryFloorLog2 = 5;
 // Hands the ovk file's pieces to the sink and keeps the first failure.
 class Emitter {
  public:
-  Emitter(const OvkSink& sink, std::int32_t blockSize, EncodeReport* report)
-      : sink_(sink), blockSize_(blockSize), report_(report) {}
+  Emitter(const OvkSink& sink, std::int32_t blockSize) : sink_(sink), blockSize_(blockSize) {}
 
   Error status() const { return status_; }
   bool ok() const { return status_.ok(); }
@@ -79,7 +78,6 @@ class Emitter {
  private:
   const OvkSink& sink_;
   std::int32_t blockSize_;
-  EncodeReport* report_;
   Error status_;
 };
 
@@ -116,8 +114,9 @@ std::int64_t EncodeTiles(const std::uint8_t* pixels, std::int32_t width, std::in
   for (std::int32_t j = 0; j < height / tileHeight; ++j) {
     for (std::int32_t i = 0; i < width / tileWidth; ++i) {
       if (stream.size() - offset < bound) return -2;
-      const std::uint8_t* tile = pixels + static_cast<std::size_t>(j) * tileHeight * width +
-                                 static_cast<std::size_t>(i) * tileWidth;
+      const std::uint8_t* tile =
+          pixels + static_cast<std::size_t>(j * tileHeight) * static_cast<std::size_t>(width) +
+          static_cast<std::size_t>(i * tileWidth);
       const std::int32_t n = EncodeTile(tile, width, tileWidth, tileHeight, stream.subspan(offset));
       if (n < 0) return -1;
       offset += static_cast<std::size_t>(n);
@@ -228,8 +227,10 @@ Error ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget& target
   if (compression != 0 || colorCount > bmp::kMaxPaletteEntries) {
     return unsupported;
   }
-  const std::int32_t count = colorCount == 0 ? bmp::kMaxPaletteEntries : colorCount;
-  const std::uint64_t paletteEnd = bmp::kPaletteOffset + std::uint64_t{4} * count;
+  const std::int32_t count =
+      colorCount == 0 ? bmp::kMaxPaletteEntries : static_cast<std::int32_t>(colorCount);
+  const std::uint64_t paletteEnd =
+      bmp::kPaletteOffset + std::uint64_t{4} * static_cast<std::uint32_t>(count);
   const std::uint64_t pixelBytes =
       std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(rows);
   if (paletteEnd > bytes.size() || pixelOffset > bytes.size() ||
@@ -248,7 +249,7 @@ Error ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget& target
 Error EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
                 const OvkSink& sink, EncodeReport* report) {
   *report = EncodeReport{};
-  Emitter out(sink, target.blockSize, report);
+  Emitter out(sink, target.blockSize);
 
   // The palette in ovk order (R, G, B, A), padded with zero entries to 256.
   std::uint8_t paletteArea[kPaletteAreaBytes] = {};

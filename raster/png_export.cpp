@@ -124,14 +124,16 @@ bool ReadHeader(std::span<const std::uint8_t> image, PngJob* job) {
 }
 
 const std::uint8_t* BmpRow(const PngJob& job, std::int32_t pngRow) {
-  return job.pixels + static_cast<std::size_t>(job.height - 1 - pngRow) * job.stride;
+  return job.pixels +
+         static_cast<std::size_t>(job.height - 1 - pngRow) * static_cast<std::size_t>(job.stride);
 }
 
 // True when any pixel of a 32-bit image has a non-zero fourth byte. Every
 // pixel is looked at, so that no transparency is lost.
 bool HasAlpha(const PngJob& job) {
   for (std::int32_t r = 0; r < job.height; ++r) {
-    const std::uint8_t* row = job.pixels + static_cast<std::size_t>(r) * job.stride;
+    const std::uint8_t* row =
+        job.pixels + static_cast<std::size_t>(r) * static_cast<std::size_t>(job.stride);
     std::uint32_t any = 0;  // the pixels OR-ed together: a loop without exits
     for (std::int32_t x = 0; x < job.width; ++x) {
       std::uint32_t v;
@@ -147,7 +149,8 @@ bool HasAlpha(const PngJob& job) {
 int LargestIndex(const PngJob& job) {
   std::uint8_t largest = 0;
   for (std::int32_t r = 0; r < job.height; ++r) {
-    const std::uint8_t* row = job.pixels + static_cast<std::size_t>(r) * job.stride;
+    const std::uint8_t* row =
+        job.pixels + static_cast<std::size_t>(r) * static_cast<std::size_t>(job.stride);
     largest = std::max(largest, *std::max_element(row, row + job.width));
   }
   return largest;
@@ -220,8 +223,8 @@ bool EncodePng(std::span<const std::uint8_t> image, PaletteAlpha paletteAlpha,
 
   // The zlib stream of the rows, made as the compressor reaches them.
   std::vector<std::uint8_t> zlib;
-  const PngRows rows{static_cast<std::size_t>(job.width) * job.pixelBytes, job.pixelBytes,
-                     static_cast<std::size_t>(job.height),
+  const PngRows rows{static_cast<std::size_t>(job.width) * static_cast<std::size_t>(job.pixelBytes),
+                     job.pixelBytes, static_cast<std::size_t>(job.height),
                      [&job](std::size_t y, std::uint8_t* out) { BuildRow(job, y, out); }};
   if (!DeflatePngRows(rows, &zlib, job.pixelBytes == 1 ? kIndexEffort : kColourEffort)) {
     return false;

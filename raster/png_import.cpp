@@ -158,9 +158,13 @@ std::uint64_t FilteredImageBytes(png_uint_32 width, png_uint_32 height, std::uin
   };
   if (!interlaced) return rows(width, height);
   std::uint64_t total = 0;
-  for (int pass = 0; pass < 7; ++pass) {
+  // libpng's pass macros mix its int constants with the unsigned sides.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+  for (unsigned pass = 0; pass < 7; ++pass) {
     total += rows(PNG_PASS_COLS(width, pass), PNG_PASS_ROWS(height, pass));
   }
+#pragma GCC diagnostic pop
   return total;
 }
 
@@ -236,7 +240,10 @@ ReadOutcome DecodePng(png_structp png, png_infop info, const ReadLimits* limits,
   // allocated, libpng's row buffers included: the BMP (its whole file) and
   // the decoded rows.
   const std::uint64_t rowBytes =
-      (static_cast<std::uint64_t>(d->width) * d->channels * d->bitDepth + 7) / 8;
+      (static_cast<std::uint64_t>(d->width) * static_cast<std::uint64_t>(d->channels) *
+           static_cast<std::uint64_t>(d->bitDepth) +
+       7) /
+      8;
   std::int32_t headers = bmp::kHeadersSize + 4 * d->colorCount;
   std::int32_t decodedSize = 0;
   if (d->width > INT32_MAX || d->height > INT32_MAX || rowBytes > INT32_MAX ||
@@ -254,7 +261,8 @@ ReadOutcome DecodePng(png_structp png, png_infop info, const ReadLimits* limits,
   // The file must be long enough to hold the image data at the densest
   // deflate coding; otherwise libpng would find the data short only after
   // the allocations below. (The sizes above keep the count far below 2^64.)
-  const std::uint64_t pixelBits = static_cast<std::uint64_t>(d->channels) * fileBitDepth;
+  const std::uint64_t pixelBits =
+      static_cast<std::uint64_t>(d->channels) * static_cast<std::uint64_t>(fileBitDepth);
   const std::uint64_t filtered =
       FilteredImageBytes(d->width, d->height, pixelBits, interlace != PNG_INTERLACE_NONE);
   if ((filtered + kMaxInflateRatio - 1) / kMaxInflateRatio > limits->sourceBytes) {
@@ -311,9 +319,10 @@ void BuildBmp(const Decoded& d, std::uint8_t* bmpBytes) {
   const std::size_t width = d.width;
   for (png_uint_32 r = 0; r < d.height; ++r) {
     const std::uint8_t* src = d.pixels + (d.height - 1 - r) * d.rowBytes;
-    std::uint8_t* dst = bmpBytes + pixelOffset + static_cast<std::size_t>(r) * d.stride;
+    std::uint8_t* dst =
+        bmpBytes + pixelOffset + static_cast<std::size_t>(r) * static_cast<std::size_t>(d.stride);
     if (d.channels == 1) {
-      std::memcpy(dst, src, (width * d.bitDepth + 7) / 8);
+      std::memcpy(dst, src, (width * static_cast<std::size_t>(d.bitDepth) + 7) / 8);
     } else if (d.channels == 3) {
       for (std::size_t x = 0; x < width; ++x, src += 3, dst += 3) {
         dst[0] = src[2];
