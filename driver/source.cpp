@@ -1,5 +1,8 @@
 #include "driver/source.h"
 
+#include <string>
+
+#include "platform/platform.h"
 #include "raster/png_import.h"
 
 bool TargetForVersion(std::int32_t versionArgument, ovk::OvkTarget* target) {
@@ -25,12 +28,14 @@ Error PrepareSource(std::span<const std::uint8_t> input, const ovk::OvkTarget& t
     if (!HasPngSignature(bytes)) return {Fault::kNotImage};
     // A PNG is judged from its header before its image data is read.
     PngHeaderFacts facts;
-    const std::int32_t n = PngBytesToBmp(
+    std::string messages;
+    const std::int32_t n = PngToBmp(
         image->decoded, bytes,
         [&target](const PngHeaderFacts& f) {
           return ovk::IsWritableShape(f.bitCount, f.width, f.height, target);
         },
-        &facts);
+        &facts, &messages);
+    platform::PrintDiagnostics(messages);
     if (n == kPngRefused) {
       image->bitCount = facts.bitCount;
       image->width = facts.width;

@@ -71,7 +71,7 @@ std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heigh
 
 Picture PictureFromPng(const Bytes& png) {
   Cbuffer bmp;
-  const std::int32_t n = PngBytesToBmp(bmp, png);
+  const std::int32_t n = PngToBmp(bmp, png);
   EXPECT_GT(n, 0);
   Picture p;
   if (n <= 0) return p;
