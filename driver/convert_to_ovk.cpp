@@ -6,6 +6,7 @@
 #include "driver/convert.h"
 #include "driver/messages.h"
 #include "driver/output_name.h"
+#include "driver/remap.h"
 #include "driver/source.h"
 #include "io/load_file.h"
 #include "io/output_file.h"
@@ -18,8 +19,6 @@ using namespace ovk::messages;
 
 constexpr const wchar_t* kUnsupportedVersion = L"未対応のovkバージョンです(%d)\n";
 constexpr const wchar_t* kNoMemory = L"メモリ確保に失敗(%lldbytes)\n";
-constexpr const wchar_t* kUnsupportedImage = L"未対応の画像ファイルです(%s)\n";
-constexpr const wchar_t* kImageFacts = L"bitcount=%d width=%d height=%d\n";
 constexpr const wchar_t* kTileOverflow = L"インデックスがオーバーしました。\n";
 constexpr const wchar_t* kRetrying = L"パラメータを変更して再試行します。\n";
 constexpr const wchar_t* kCannotConvert = L"%sはこの形式では変換できません。\n";
@@ -27,7 +26,7 @@ constexpr const wchar_t* kCannotConvert = L"%sはこの形式では変換でき�
 }  // namespace
 
 int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
-                 bool ignoreAlpha, std::int32_t blockSize) {
+                 bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping) {
   SetBlockSize(blockSize);
   ovk::OvkTarget target;
   if (!TargetForVersion(version, &target)) {
@@ -48,8 +47,16 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
       return -1;
   }
 
+  BmpImage decoded;
+  BmpImage mapped;
+  std::span<const std::uint8_t> picture = input.span();
+  if (mapping.active && !RemapPicture(imageFile, input.span(), target, ignoreAlpha, mapping,
+                                      &decoded, &mapped, &picture)) {
+    return -1;
+  }
+
   SourceImage image;
-  switch (PrepareSource(input.span(), target, &image)) {
+  switch (PrepareSource(picture, target, &image)) {
     case SourceStatus::kOk:
       break;
     case SourceStatus::kNotImage:
