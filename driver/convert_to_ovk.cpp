@@ -6,6 +6,7 @@
 #include "driver/convert.h"
 #include "driver/messages.h"
 #include "driver/output_name.h"
+#include "driver/remap.h"
 #include "driver/source.h"
 #include "io/load_file.h"
 #include "io/output_file.h"
@@ -21,7 +22,7 @@ constexpr const wchar_t* kUnsupportedVersion = L"未対応のovkバージョン�
 }  // namespace
 
 int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
-                 bool ignoreAlpha, std::int32_t blockSize) {
+                 bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping) {
   ovk::OvkTarget target;
   if (!TargetForVersion(version, &target)) {
     platform::Print(kUnsupportedVersion, static_cast<int>(version));
@@ -33,8 +34,17 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
   if (const Error load = LoadWholeFile(imageFile, input); !load.ok()) {
     return ReportError(load, imageFile);
   }
+
+  BmpImage decoded;
+  BmpImage mapped;
+  std::span<const std::uint8_t> picture = input.span();
+  if (mapping.active && !RemapPicture(imageFile, input.span(), target, ignoreAlpha, mapping,
+                                      &decoded, &mapped, &picture)) {
+    return -1;
+  }
+
   SourceImage image;
-  if (const Error source = PrepareSource(input.span(), target, &image); !source.ok()) {
+  if (const Error source = PrepareSource(picture, target, &image); !source.ok()) {
     return ReportError(source, imageFile);
   }
 

@@ -9,8 +9,6 @@ namespace {
 
 constexpr const wchar_t* kNoMemory = L"メモリ確保に失敗(%lldbytes)\n";
 constexpr const wchar_t* kDecodeError = L"ovk変換エラー(%d)\n";
-constexpr const wchar_t* kUnsupportedImage = L"未対応の画像ファイルです(%s)\n";
-constexpr const wchar_t* kImageFacts = L"bitcount=%d width=%d height=%d\n";
 constexpr const wchar_t* kTileOverflow = L"インデックスがオーバーしました。\n";
 constexpr const wchar_t* kRetrying = L"パラメータを変更して再試行します。\n";
 constexpr const wchar_t* kCannotConvert = L"%sはこの形式では変換できません。\n";

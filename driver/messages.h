@@ -17,6 +17,22 @@ inline constexpr const wchar_t* kPngWriteFailed = L"pngファイルの作成に�
 // The output name leads to the input file itself; printed instead of
 // kConverting, and nothing is written.
 inline constexpr const wchar_t* kSameFile = L"入力ファイルと出力ファイルが同じです(%s)\n";
+// A BMP or PNG picture that cannot be written as ovk, and the line of facts
+// that follows it.
+inline constexpr const wchar_t* kUnsupportedImage = L"未対応の画像ファイルです(%s)\n";
+inline constexpr const wchar_t* kImageFacts = L"bitcount=%d width=%d height=%d\n";
+// -m: the picture's colours cannot become a palette image. Each names the
+// input and is followed by a line of facts; nothing is written.
+inline constexpr const wchar_t* kUnmatchedColours = L"パレットにない色があります(%s)\n";
+inline constexpr const wchar_t* kUnmatchedFacts = L"x=%d y=%d color=%s pixels=%lld\n";
+inline constexpr const wchar_t* kTooManyColours = L"色数が256を超えています(%s)\n";
+inline constexpr const wchar_t* kColourCount = L"colors=%lld\n";
+// -m<file>: the file names no palette (a colour picture, version 1001).
+inline constexpr const wchar_t* kNoPalette = L"パレットがありません(%s)\n";
+// -i: each file's line starts with its name; then its facts, or the message
+// that a conversion would print for it.
+inline constexpr const wchar_t* kInspectName = L"%s: ";
+inline constexpr const wchar_t* kInspectFacts = L"%s\n";
 
 }  // namespace messages
 

@@ -73,10 +73,19 @@ ParseStatus ParseOptions(std::span<const std::wstring> args, Options* options) {
           options->version = static_cast<std::uint32_t>(n) <= 9 ? kVersionBase + n : n;
         }
         break;
+      case L'i':
+      case L'I':
+        options->inspect = true;
+        break;
+      case L'm':
+      case L'M':
+        options->mapping = {true, value};
+        break;
       default:
         return ParseStatus::kShowUsage;
     }
   }
+  options->operands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (i < args.size()) options->imageFile = args[i++];
   if (i < args.size()) options->destPath = args[i];
   return ParseStatus::kOk;
