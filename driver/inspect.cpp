@@ -89,6 +89,15 @@ std::wstring OvkFacts(const PictureFile& file) {
   const std::int64_t blocks = (s.palette.packed ? s.palette.blockCount : 0) +
                               std::int64_t{s.pixels.packed ? s.pixels.blockCount : 0};
   if (blocks != 0) facts.Add(L"blocks", blocks);
+  // A packed stream that ends before its stated content, or stops at damaged
+  // data, still decodes (to zeros where content is missing): say so.
+  if (file.report.packedSections != 0) {
+    const ovk::DecodeReport& r = file.report;
+    facts.Add(L"streams", r.worstEnd == UnpackEnd::kComplete ? L"complete"
+                          : r.worstEnd == UnpackEnd::kShort  ? L"short"
+                                                             : L"damaged");
+    if (r.missingBytes != 0) facts.Add(L"missing", static_cast<std::int64_t>(r.missingBytes));
+  }
   if (const std::wstring option = WriteOption(s); !option.empty()) facts.Add(L"option", option);
   return facts.text();
 }

@@ -21,8 +21,8 @@ Error DecodeOvkFile(PictureFile* file) {
   const std::int32_t imageBytes = file->sections.header.imageBytes;
   std::uint8_t* img = file->decoded.Alloc(imageBytes);
   if (img == nullptr) return {Fault::kNoMemory, imageBytes};
-  if (const Error decode =
-          ovk::DecodeOvk(file->decoded.span(), file->sections, ovk::PixelForm::kFileDepth);
+  if (const Error decode = ovk::DecodeOvk(file->decoded.span(), file->sections,
+                                          ovk::PixelForm::kFileDepth, &file->report);
       !decode.ok()) {
     return decode;
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "io/cbuffer.h"
+#include "ovk/decoder.h"
 #include "ovk/layout.h"
 #include "raster/bmp_image.h"
 #include "raster/palette_map.h"
@@ -17,6 +18,7 @@ struct PictureFile {
   std::int64_t fileBytes = 0;
   Cbuffer bytes;              // the whole file
   ovk::OvkSections sections;  // ovk: the walk over `bytes`
+  ovk::DecodeReport report;   // ovk: how its packed sections ended
   // ovk: the picture in the file's own depth (8 bits with its palette, 16
   // for version 1001); PNG: the import's image. Empty for a BMP file.
   BmpImage decoded;

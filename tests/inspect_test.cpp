@@ -34,7 +34,7 @@ std::string OvkLine(const std::string& name) {
             Field("colors", static_cast<std::int16_t>(Le16(f, 14))) +
             " storage=" + (packed ? "packed" : "raw") + " tiles=" + std::to_string(1 << f.at(16)) +
             "x" + std::to_string(1 << f.at(17)) + Field("bytes", f.size());
-    if (packed) line += Field("blocks", Le32(f, 24 + 8));
+    if (packed) line += Field("blocks", Le32(f, 24 + 8)) + " streams=complete";
     return line + (packed ? " option=-v6\n" : " option=-v60\n");
   }
   line += Field("width", Le32(f, 4)) + Field("height", Le32(f, 8));
@@ -42,14 +42,14 @@ std::string OvkLine(const std::string& name) {
     return line + " colors=256 storage=raw" + Field("bytes", f.size()) + " option=-v0\n";
   if (version == 1001) {
     return line + " colors=0 storage=packed" + Field("bytes", f.size()) +
-           Field("blocks", Le32(f, 20)) + "\n";
+           Field("blocks", Le32(f, 20)) + " streams=complete\n";
   }
   // A packed palette, then (after 4 more bytes in 1005) the packed pixels.
   const std::size_t palette = version == 1002 ? 12 : 16;
   const std::size_t pixels = palette + Le32(f, palette) + 4 + (version == 1005 ? 4 : 0);
   line += Field("colors", Le32(f, palette + 4) / 4) +
           " storage=" + (version == 1005 ? "blocks" : "packed") + Field("bytes", f.size()) +
-          Field("blocks", Le32(f, palette + 8) + Le32(f, pixels + 8));
+          Field("blocks", Le32(f, palette + 8) + Le32(f, pixels + 8)) + " streams=complete";
   if (version == 1005) return line + "\n";
   return line + (version == 1002 ? " option=-v2\n" : " option=-v4\n");
 }
@@ -104,6 +104,18 @@ TEST(InspectCli, PicturesAndOneDamagedFileAmongSeveral) {
   EXPECT_EQ(r.out,
             "no_such_file.ovk: ファイルが見つかりません？(no_such_file.ovk)\n" + OvkLine(ovk));
   EXPECT_EQ(r.status, 255);
+  // A palette that claims 10 entries more than its stream holds still
+  // decodes; the line says so.
+  ts::ScratchDir dir;
+  Bytes shortPalette = ts::ReadBytes(ovk);
+  ts::PutLe32(shortPalette, 12 + 4, Le32(shortPalette, 12 + 4) + 40);
+  ts::WriteBytes(dir.File("short.ovk"), shortPalette);
+  r = ts::RunOvkconv({"-i", dir.File("short.ovk")});
+  std::string line = OvkLine(dir.File("short.ovk"));
+  line.replace(line.find("streams=complete"), 16, "streams=short missing=40");
+  EXPECT_EQ(r.out, line);
+  EXPECT_EQ(r.status, 0);
+
   r = ts::RunOvkconv({"-i"});
   EXPECT_EQ(r.out, "ファイルが見つかりません？((null))\n");
   EXPECT_EQ(r.status, 255);
