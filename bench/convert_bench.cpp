@@ -192,8 +192,6 @@ bool DecodeForOutput(const Bytes& file, OutputForm output, Bytes& image) {
   std::uint8_t* img = image.data();
   SwapRedBlue(img + bmp::kPaletteOffset,
               static_cast<std::int32_t>(bmp::GetU32(img, bmp::kBiClrUsed)));
-  bmp::PutU32(img, bmp::kBfSize,
-              bmp::GetU32(img, bmp::kBfOffBits) + bmp::GetU32(img, bmp::kBiSizeImage));
   image.resize(bmp::GetU32(img, bmp::kBfSize));
   return true;
 }

@@ -36,19 +36,6 @@ namespace {
 
 using namespace messages;
 
-// The fields that the conversion sets before decoding; DecodeOvk fills the
-// rest.
-void PresetHeader(std::uint8_t* image, std::int32_t imageBytes) {
-  bmp::PutU16(image, bmp::kBfType, bmp::kMagic);
-  bmp::PutU32(image, bmp::kBfOffBits, bmp::kMaxHeaderAndPalette);
-  bmp::PutU32(image, bmp::kBiSize, bmp::kInfoHeaderSize);
-  bmp::PutU16(image, bmp::kBiPlanes, 1);
-  bmp::PutU16(image, bmp::kBiBitCount, 8);
-  bmp::PutU32(image, bmp::kBiCompression, 0);
-  bmp::PutU32(image, bmp::kBiSizeImage,
-              static_cast<std::uint32_t>(imageBytes - bmp::kMaxHeaderAndPalette));
-}
-
 // Writes the first bfSize bytes of the image to `outName`, whole or not at all.
 int WriteBmp(const std::wstring& outName, const BmpImage& image) {
   CoutputFile out;
@@ -97,7 +84,6 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
   if (image.Alloc(header.imageBytes) == nullptr) {
     return ReportError({Fault::kNoMemory, header.imageBytes}, imageFile);
   }
-  PresetHeader(image.data(), header.imageBytes);
   if (const Error decode =
           ovk::DecodeOvk(image.span(), sections, PixelFormFor(header.version, output));
       !decode.ok()) {
@@ -106,10 +92,10 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
   file.Free();
 
   std::uint8_t* img = image.data();
+  // The file's palette entries are red, green, blue, alpha; a BMP's blue,
+  // green, red, alpha.
   SwapRedBlue(img + bmp::kPaletteOffset,
               static_cast<std::int32_t>(bmp::GetU32(img, bmp::kBiClrUsed)));
-  bmp::PutU32(img, bmp::kBfSize,
-              bmp::GetU32(img, bmp::kBfOffBits) + bmp::GetU32(img, bmp::kBiSizeImage));
 
   std::wstring outName;
   if (!DeriveOutputName(imageFile, destPath, output != OutputForm::kBmp ? L".png" : L".bmp",

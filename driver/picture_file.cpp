@@ -11,8 +11,7 @@ namespace {
 
 using namespace messages;
 
-// Walks and decodes an ovk file in its own depth, then completes the BMP
-// headers that the decoder leaves to its caller and puts the palette in BMP
+// Walks and decodes an ovk file in its own depth and puts the palette in BMP
 // order, so that the result reads as any BMP image does.
 Error DecodeOvkFile(PictureFile* file) {
   if (const Error walk = ovk::WalkOvk(file->bytes.span(), &file->sections); !walk.ok()) {
@@ -26,9 +25,6 @@ Error DecodeOvkFile(PictureFile* file) {
       !decode.ok()) {
     return decode;
   }
-  bmp::PutU16(img, bmp::kBfType, bmp::kMagic);
-  bmp::PutU32(img, bmp::kBiSize, bmp::kInfoHeaderSize);
-  bmp::PutU16(img, bmp::kBiPlanes, 1);
   SwapRedBlue(img + bmp::kPaletteOffset,
               static_cast<std::int32_t>(bmp::GetU32(img, bmp::kBiClrUsed)));
   file->image = file->decoded.span().first(bmp::GetU32(img, bmp::kBfSize));

@@ -115,7 +115,7 @@ bool ReadPalette(const OvkSections& s, PaletteAndTiles& out, DecodeReport* repor
   return true;
 }
 
-// Writes the BMP header fields from bfOffBits on for a picture of `bitCount`
+// Writes the BMP headers for a picture of `bitCount`
 // bits with `paletteBytes` of palette before its pixels, and returns the
 // pixel area; empty when it does not fit `image`.
 std::span<std::uint8_t> WriteImageHeader(std::span<std::uint8_t> image, const OvkHeader& h,
@@ -127,6 +127,10 @@ std::span<std::uint8_t> WriteImageHeader(std::span<std::uint8_t> image, const Ov
       static_cast<std::uint32_t>(stride) * static_cast<std::uint32_t>(h.height);
   if (static_cast<std::size_t>(offBits) + sizeImage > image.size()) return {};
   if (paletteBytes != 0) bmp::PutU32(img, bmp::kBiClrUsed, paletteBytes / 4);
+  bmp::PutU16(img, bmp::kBfType, bmp::kMagic);
+  bmp::PutU32(img, bmp::kBiSize, bmp::kInfoHeaderSize);
+  bmp::PutU16(img, bmp::kBiPlanes, 1);
+  bmp::PutU32(img, bmp::kBiCompression, 0);
   bmp::PutU32(img, bmp::kBfOffBits, offBits);
   bmp::PutS32(img, bmp::kBiWidth, h.width);
   bmp::PutS32(img, bmp::kBiHeight, h.height);

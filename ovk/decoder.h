@@ -19,9 +19,9 @@ enum class PixelForm { kFileDepth, k32Bit };
 
 // Fills `image`, a zero-filled buffer of at least the header's imageBytes
 // (4 * width * height + 1078), with the BMP image of the ovk file whose
-// sections WalkOvk found (`sections` points into the file's bytes):
-// header fields from bfOffBits on (bfType, biSize, biPlanes and biCompression
-// are the caller's), the palette as the file stores it (red, green, blue,
+// sections WalkOvk found (`sections` points into the file's bytes): the
+// headers ("BM", a 40-byte info header, one plane, no compression, bfSize
+// the image's length), the palette as the file stores it (red, green, blue,
 // alpha) in the 8-bit form, and the pixel rows bottom-up.
 //
 //   form    bfOffBits         biBitCount  biClrUsed              biSizeImage
