@@ -58,13 +58,13 @@ bool LoadPictureFile(const std::wstring& name, PictureFile* out) {
   } else if (HasPngSignature(bytes)) {
     out->kind = PictureKind::kPng;
     std::string messages;
-    const std::int32_t n = PngToBmp(out->decoded, bytes, {}, nullptr, &messages);
+    const Error png = PngToBmp(out->decoded, bytes, {}, nullptr, &messages);
     platform::PrintDiagnostics(messages);
-    if (n <= 0) {
-      platform::Print(kNotSupported, name.c_str());
+    if (!png.ok()) {
+      ReportError(png, name);
       return false;
     }
-    out->image = out->decoded.span().first(static_cast<std::size_t>(n));
+    out->image = out->decoded.span();
   } else {
     platform::Print(kNotSupported, name.c_str());
     return false;

@@ -76,24 +76,19 @@ bool RemapPicture(const std::wstring& imageFile, std::span<const std::uint8_t> i
       ReportError({Fault::kNotImage}, imageFile);
       return false;
     }
-    PngHeaderFacts facts;
     std::string messages;
-    const std::int32_t n = PngToBmp(
+    const Error png = PngToBmp(
         *decoded, bytes,
         [&target](const PngHeaderFacts& f) {
           return IsMappable(f.bitCount) && ovk::IsWritableShape(8, f.width, f.height, target);
         },
-        &facts, &messages);
+        nullptr, &messages);
     platform::PrintDiagnostics(messages);
-    if (n == kPngRefused) {
-      ReportError({Fault::kUnsupportedImage, facts.bitCount, facts.width, facts.height}, imageFile);
+    if (!png.ok()) {
+      ReportError(png, imageFile);
       return false;
     }
-    if (n <= 0) {
-      ReportError({Fault::kPngUnreadable}, imageFile);
-      return false;
-    }
-    bytes = decoded->span().first(static_cast<std::size_t>(n));
+    bytes = decoded->span();
   }
   BmpLayout layout;
   if (!ReadBmpLayout(bytes, &layout) || !IsMappable(layout.bitCount) ||

@@ -27,23 +27,21 @@ Error PrepareSource(std::span<const std::uint8_t> input, const ovk::OvkTarget& t
   if (!HasBmpSignature(bytes)) {
     if (!HasPngSignature(bytes)) return {Fault::kNotImage};
     // A PNG is judged from its header before its image data is read.
-    PngHeaderFacts facts;
     std::string messages;
-    const std::int32_t n = PngToBmp(
+    const Error png = PngToBmp(
         image->decoded, bytes,
         [&target](const PngHeaderFacts& f) {
           return ovk::IsWritableShape(f.bitCount, f.width, f.height, target);
         },
-        &facts, &messages);
+        nullptr, &messages);
     platform::PrintDiagnostics(messages);
-    if (n == kPngRefused) {
-      image->bitCount = facts.bitCount;
-      image->width = facts.width;
-      image->height = facts.height;
-      return {Fault::kUnsupportedImage, facts.bitCount, facts.width, facts.height};
+    if (png == Fault::kUnsupportedImage) {
+      image->bitCount = static_cast<std::int32_t>(png.value);
+      image->width = png.width;
+      image->height = png.height;
     }
-    if (n <= 0) return {Fault::kPngUnreadable};
-    bytes = image->decoded.span().first(static_cast<std::size_t>(n));
+    if (!png.ok()) return png;
+    bytes = image->decoded.span();
   }
   return ovk::ReadBmpSource(bytes, target, image);
 }

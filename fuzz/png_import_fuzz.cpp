@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Cbuffer out;
-  std::int32_t n = PngToBmp(out, std::span(data, size));
-  if (n == 0) {
+  if (!PngToBmp(out, std::span(data, size)).ok()) {
     if (out.data() != nullptr) std::abort();
     return 0;
   }
@@ -37,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t colorCount = bmp::GetU32(b, bmp::kBiClrUsed);
   std::uint32_t pixelOffset = bmp::GetU32(b, bmp::kBfOffBits);
   std::int64_t imageSize = static_cast<std::int64_t>(RowStride(width, bitCount)) * height;
-  bool consistent = n == out.size() &&
-                    bmp::GetU32(b, bmp::kBfSize) == static_cast<std::uint32_t>(n) && width > 0 &&
+  const std::int32_t n = out.size();
+  bool consistent = bmp::GetU32(b, bmp::kBfSize) == static_cast<std::uint32_t>(n) && width > 0 &&
                     height > 0 && colorCount <= 256 && pixelOffset == 54 + 4 * colorCount &&
                     bmp::GetU32(b, bmp::kBiSizeImage) == imageSize && pixelOffset + imageSize == n;
   if (!consistent) std::abort();

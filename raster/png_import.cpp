@@ -360,27 +360,28 @@ void KeepWarning(png_structp png, png_const_charp message) {
 }
 
 // The one reading path: `memory` is read through ReadFromMemory.
-std::int32_t ReadPng(Cbuffer& out, MemorySource* memory, const ReadLimits& limits,
-                     std::string* messages) {
+Error ReadPng(Cbuffer& out, MemorySource* memory, const ReadLimits& limits, std::string* messages) {
+  constexpr Error kUnreadable{Fault::kPngUnreadable};
   ReadSession session;
   session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, messages, KeepError, KeepWarning);
-  if (session.png == nullptr) return 0;
+  if (session.png == nullptr) return kUnreadable;
   session.info = png_create_info_struct(session.png);
-  if (session.info == nullptr) return 0;
+  if (session.info == nullptr) return kUnreadable;
   png_set_read_fn(session.png, memory, ReadFromMemory);
 
   Decoded& d = session.decoded;
   switch (DecodePng(session.png, session.info, &limits, &d, &out)) {
     case ReadOutcome::kFailed:
-      return 0;
+      return kUnreadable;
     case ReadOutcome::kRefused:
-      return kPngRefused;
+      return {Fault::kUnsupportedImage, d.bitCount, static_cast<std::int32_t>(d.width),
+              static_cast<std::int32_t>(d.height)};
     case ReadOutcome::kDecoded:
       break;
   }
   session.DestroyStructures();
   BuildBmp(d, out.data());
-  return d.total;
+  return kNoError;
 }
 
 }  // namespace
@@ -392,8 +393,8 @@ bool HasPngSignature(std::span<const std::uint8_t> bytes) {
   return png_sig_cmp(const_cast<std::uint8_t*>(bytes.data()), 0, kSignatureBytes) == 0;
 }
 
-std::int32_t PngToBmp(Cbuffer& out, std::span<const std::uint8_t> png, const PngHeaderCheck& accept,
-                      PngHeaderFacts* facts, std::string* messages) {
+Error PngToBmp(Cbuffer& out, std::span<const std::uint8_t> png, const PngHeaderCheck& accept,
+               PngHeaderFacts* facts, std::string* messages) {
   MemorySource source{png.data(), png.size(), 0};
   return ReadPng(out, &source, {&accept, facts, png.size()}, messages);
 }

@@ -354,8 +354,7 @@ TEST_F(PngExport, RoundTripsThroughTheImporter) {
     if (bits == 32) bmp[54 + 3] = 1;  // at least one alpha
     ASSERT_EQ(Write(bmp, 2), 0);
     Cbuffer back;
-    ASSERT_EQ(PngToBmp(back, ReadBytes(dir.File("out.png"))),
-              static_cast<std::int32_t>(bmp.size()));
+    ASSERT_TRUE(PngToBmp(back, ReadBytes(dir.File("out.png"))).ok());
     ASSERT_EQ(Bytes(back.data(), back.data() + back.size()), bmp)
         << "trial " << trial << ": " << w << "x" << h << "x" << bits;
   }

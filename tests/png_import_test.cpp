@@ -116,7 +116,9 @@ std::int32_t Import(Cbuffer& out, std::span<const std::uint8_t> png,
                     std::string* messages = nullptr) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  const std::int32_t n = PngToBmp(out, png, {}, nullptr, messages);
+  const Error e = PngToBmp(out, png, {}, nullptr, messages);
+  // The image's length, 0 when the file is unreadable, -1 when refused.
+  const std::int32_t n = e.ok() ? out.size() : e == Fault::kUnsupportedImage ? -1 : 0;
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   return n;

@@ -71,11 +71,11 @@ std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heigh
 
 Picture PictureFromPng(const Bytes& png) {
   Cbuffer bmp;
-  const std::int32_t n = PngToBmp(bmp, png);
-  EXPECT_GT(n, 0);
+  const Error e = PngToBmp(bmp, png);
+  EXPECT_TRUE(e.ok());
   Picture p;
-  if (n <= 0) return p;
-  const Bytes b(bmp.data(), bmp.data() + n);
+  if (!e.ok()) return p;
+  const Bytes b(bmp.data(), bmp.data() + bmp.size());
   p.width = static_cast<std::int32_t>(Le32(b, 18));
   p.height = static_cast<std::int32_t>(Le32(b, 22));
   const std::uint32_t count = Le32(b, 46) == 0 ? 256 : Le32(b, 46);
