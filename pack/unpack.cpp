@@ -339,11 +339,11 @@ template <bool kOverrun>
   unsigned avail = c.avail;
   Step result = Step::kNext;
   for (;;) {
-    if (ip >= ipStop || op > opStop) {
+    if (ip >= ipStop || op > opStop) [[unlikely]] {
       if (ip >= blockEnd) result = Step::kEnd;
       break;
     }
-    if (avail == 0) {
+    if (avail == 0) [[unlikely]] {
       buf = LoadU16(ip);
       ip += 2;
       avail = 16;
@@ -369,21 +369,22 @@ template <bool kOverrun>
       buf >>= k;
       avail -= static_cast<unsigned>(k);
       // A set bit ended them: a match or run follows, unless the bits ran out.
-      if (avail == 0 || (!kOverrun && ip >= blockEnd)) continue;
+      if (avail == 0 || (!kOverrun && ip >= blockEnd)) [[unlikely]]
+        continue;
     }
-    if (avail < 2) {
+    if (avail < 2) [[unlikely]] {
       buf |= static_cast<std::uint64_t>(LoadU16(ip)) << avail;
       ip += 2;
       avail += 16;
     }
     const unsigned far = static_cast<unsigned>(buf >> 1) & 1;
     const unsigned prefix = 2 + 5 * far;  // 1 0, or 1 1 h mmmm
-    if (avail < prefix) {
+    if (avail < prefix) [[unlikely]] {
       buf |= static_cast<std::uint64_t>(LoadU16(ip)) << avail;
       ip += 2;
       avail += 16;
     }
-    if (((buf >> 1) & 0x3F) == 1) {
+    if (((buf >> 1) & 0x3F) == 1) [[unlikely]] {
       // 1 1 0 0000: a run, or the end code when the marker byte is the
       // block's last.
       ++ip;
@@ -427,7 +428,7 @@ template <bool kOverrun>
     std::size_t length = shortCode ? kMinMatch + zeros : midCode ? 6 + Reverse3(peek >> 5) : 0;
     // The word is loaded when the code needs more bits than are left, or,
     // for a far match, by its ensure(2) before the code.
-    if ((used > avail) | ((avail < 2) & (far != 0))) {
+    if ((used > avail) | ((avail < 2) & (far != 0))) [[unlikely]] {
       buf = peek;
       avail += 16;
       ip += 2;
@@ -441,7 +442,7 @@ template <bool kOverrun>
       ip += byteFollows;
     }
     // Distance 0, or (before the first 8191 output bytes) before the start.
-    if (kOverrun ? dist == 0 : dist - 1 >= static_cast<std::size_t>(op - out)) {
+    if (kOverrun ? dist == 0 : dist - 1 >= static_cast<std::size_t>(op - out)) [[unlikely]] {
       c.i = static_cast<std::size_t>(ip - in);
       c.o = static_cast<std::size_t>(op - out);
       if (!c.Copy(dist, length)) {
@@ -453,12 +454,12 @@ template <bool kOverrun>
     }
     const std::uint8_t* src = op - dist;
     if constexpr (kOverrun) {
-      if (dist >= 16 || dist >= length) {
+      if (dist >= 16 || dist >= length) [[likely]] {
         // Each move reads bytes written before it, or, at a short distance,
         // bytes past the match's end that go past its end again.
         Copy16(op, src);
         Copy16(op + 16, src + 16);
-        if (length > 32) {
+        if (length > 32) [[unlikely]] {
           std::size_t j = 32;
           if (dist >= 32) {
             do {
