@@ -475,7 +475,18 @@ template <bool kOverrun>
           }
         }
       } else {
-        CopyBack(op, dist, length);
+        // A distance under 16, shorter than the match: the pattern of its
+        // last `dist` bytes, repeated. One move lays down the first period;
+        // each move of the bytes from op on doubles the stretch that holds
+        // whole periods, up to 16 or more; moves from one such stretch back
+        // fill the rest. Nothing is written past 31 bytes after the match.
+        Copy16(op, src);
+        std::size_t period = dist;
+        while (period < 16) {
+          Copy16(op + period, op);
+          period *= 2;
+        }
+        for (std::size_t j = period; j < length; j += 16) Copy16(op + j, op + j - period);
       }
     } else {
       CopyBack(op, dist, length);
