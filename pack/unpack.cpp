@@ -52,6 +52,8 @@ constexpr std::size_t kOverwriteFrom = kMaxDistance;
 // Input bytes at the end of a block, or of the input, whose tokens are copied
 // exactly (see the safety model).
 constexpr std::size_t kExactTail = 128;
+// Tokens FastTokens decodes before the way it takes literals is chosen again.
+constexpr std::uint32_t kChunk = 1024;
 
 // Fields of several flag bits arrive most significant bit first; this turns a
 // 4-bit field taken from the buffer into its value.
@@ -313,12 +315,32 @@ struct Cursor {
   }
 };
 
+// What the tokens decoded so far were like: the fast loop takes every token
+// through its literal step, without a branch, when literals are common.
+struct TokenMix {
+  std::uint32_t tokens = 0;
+  std::uint32_t literalRuns = 0;
+
+  bool LiteralsCommon() const { return literalRuns * 10 > tokens; }
+  void Add(std::uint32_t moreTokens, std::uint32_t moreRuns) {
+    tokens += moreTokens;
+    literalRuns += moreRuns;
+    if (tokens > 8192) {
+      // Recent tokens count the most.
+      tokens /= 2;
+      literalRuns /= 2;
+    }
+  }
+};
+
 // Decodes the tokens of a bit-flag block whose trailing byte is at `end`
 // while at least kFastInput input bytes and kFastOutput bytes of room are
 // left, the input position is below ipStop and the output position is at
-// most opStop. Returns kNext when it stops for one of those reasons. With
-// kOverrun, literals and matches are copied in whole 16-byte moves (see the
-// safety model at the top); otherwise exactly.
+// most opStop, for at most kChunk tokens. Returns kNext when it stops for
+// one of those reasons. With kOverrun, literals and matches are copied in
+// whole 16-byte moves (see the safety model at the top); otherwise exactly.
+// With kEveryToken every token starts with the literal step, which copies
+// none when the token is not a literal.
 //
 // The flag words are loaded exactly where ensure(k) would load them; two
 // shortcuts keep the same places. Near and far matches share one path, as
@@ -327,9 +349,9 @@ struct Cursor {
 // the buffer with the next word placed above them: no byte is read between
 // the code's ensure steps, so when the code is longer than the bits left,
 // that word is the one its ensure would load.
-template <bool kOverrun>
+template <bool kOverrun, bool kEveryToken>
 [[gnu::noinline]] Step FastTokens(Cursor& c, std::size_t end, const std::uint8_t* ipStop,
-                                  std::uint8_t* opStop) {
+                                  std::uint8_t* opStop, TokenMix& mix) {
   const std::uint8_t* const in = c.in;
   const std::uint8_t* ip = in + c.i;
   const std::uint8_t* const blockEnd = in + end;
@@ -338,17 +360,20 @@ template <bool kOverrun>
   std::uint64_t buf = c.buf;
   unsigned avail = c.avail;
   Step result = Step::kNext;
+  std::uint32_t left = kChunk;
+  std::uint32_t literalRuns = 0;
   for (;;) {
-    if (ip >= ipStop || op > opStop) [[unlikely]] {
+    if (ip >= ipStop || op > opStop || left == 0) [[unlikely]] {
       if (ip >= blockEnd) result = Step::kEnd;
       break;
     }
+    --left;
     if (avail == 0) [[unlikely]] {
       buf = LoadU16(ip);
       ip += 2;
       avail = 16;
     }
-    if ((buf & 1) == 0) {
+    if (kEveryToken || (buf & 1) == 0) {
       // Literals: the zero bits below the next set bit are literals too, and
       // no flag word is loaded between them (the buffer holds their bits), so
       // they are copied together, as many as the buffer's bits and the block
@@ -358,12 +383,14 @@ template <bool kOverrun>
       if constexpr (kOverrun) {
         // Far from the block's end (more than kExactTail bytes before it).
         Copy16(op, ip);
-        Copy16(op + 16, ip + 16);
+        if (k > 16) [[unlikely]]
+          Copy16(op + 16, ip + 16);
       } else {
         // The flag word just loaded may reach the block's end: one literal.
         k = std::min(k, ip < blockEnd ? static_cast<std::size_t>(blockEnd - ip) : 1);
         CopyShort(op, ip, k);
       }
+      literalRuns += k != 0;
       op += k;
       ip += k;
       buf >>= k;
@@ -497,6 +524,7 @@ template <bool kOverrun>
   c.o = static_cast<std::size_t>(op - out);
   c.buf = buf;
   c.avail = avail;
+  mix.Add(kChunk - left, literalRuns);
   return result;
 }
 
@@ -506,8 +534,12 @@ std::size_t WriteLimit(std::span<std::uint8_t> out, std::uint32_t capacity) {
 
 }  // namespace
 
-int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
-                    std::span<const std::uint8_t> packed, std::size_t* inPos, std::size_t* outPos) {
+namespace {
+
+// UnpackFlagBlock, with the mix of the tokens of the blocks before.
+int FlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
+              std::span<const std::uint8_t> packed, std::size_t* inPos, std::size_t* outPos,
+              TokenMix& mix) {
   const std::size_t start = *inPos;
   const std::size_t limit = WriteLimit(out, capacity);
   if (start > packed.size() || packed.size() - start < kFlagTokensStart || *outPos > limit) {
@@ -528,11 +560,14 @@ int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
         const std::uint8_t* const ipFast = c.in + std::min(end, c.size - kFastInput + 1);
         std::uint8_t* const opFast = c.out + (c.limit - kFastOutput);
         if (c.o >= kOverwriteFrom && c.i < exactFrom) {
-          step = FastTokens<true>(c, end, std::min(ipFast, c.in + exactFrom), opFast);
+          const std::uint8_t* const ipStop = std::min(ipFast, c.in + exactFrom);
+          step = mix.LiteralsCommon() ? FastTokens<true, true>(c, end, ipStop, opFast, mix)
+                                      : FastTokens<true, false>(c, end, ipStop, opFast, mix);
         } else if (c.i < exactFrom) {
-          step = FastTokens<false>(c, end, ipFast, std::min(opFast, c.out + kOverwriteFrom));
+          step = FastTokens<false, false>(c, end, ipFast, std::min(opFast, c.out + kOverwriteFrom),
+                                          mix);
         } else {
-          step = FastTokens<false>(c, end, ipFast, opFast);
+          step = FastTokens<false, false>(c, end, ipFast, opFast, mix);
         }
         if (step == Step::kNext) continue;
       } else {
@@ -548,6 +583,14 @@ int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
   *inPos = c.i;
   *outPos = c.o;
   return result;
+}
+
+}  // namespace
+
+int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
+                    std::span<const std::uint8_t> packed, std::size_t* inPos, std::size_t* outPos) {
+  TokenMix mix;
+  return FlagBlock(out, capacity, packed, inPos, outPos, mix);
 }
 
 int UnpackCodedBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
@@ -623,11 +666,12 @@ std::uint32_t UnpackBlocks(std::span<std::uint8_t> out, std::uint32_t capacity,
   const std::size_t limit = WriteLimit(out, capacity);
   std::size_t i = 0;
   std::size_t o = 0;
+  TokenMix mix;
   for (std::uint32_t b = 0; b < blockCount; ++b) {
     if (o >= limit || i > packed.size()) break;
     if (packed.size() - i <= kOffBlockMode) break;
     const int result = packed[i + kOffBlockMode] == kFlagBlockMode
-                           ? UnpackFlagBlock(out, capacity, packed, &i, &o)
+                           ? FlagBlock(out, capacity, packed, &i, &o, mix)
                            : UnpackCodedBlock(out, capacity, packed, &i, &o);
     if (result == kUnpackSectionStop) break;
     ++i;  // the trailing byte, blocksAfter
