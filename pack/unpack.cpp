@@ -15,12 +15,12 @@
 //   the longest token's copies are left. Past the first 8191 bytes of the
 //   output, and while more than kExactTail input bytes of the block and of
 //   the input are left, literals and matches are copied in whole 16-byte
-//   moves that may write up to 32 bytes past the output position. No match
+//   moves that may write up to 64 bytes past the output position. No match
 //   can then fail (its distance is at most 8191), and the tokens in the last
 //   kExactTail input bytes are copied exactly: they write at least one byte
 //   for every 1.125 input bytes (a literal takes a byte and a flag bit; every
-//   other token writes more for its bytes and bits), far more than 32 even
-//   when the last token copied with a move took 33 of those bytes, so the
+//   other token writes more for its bytes and bits), far more than 64 even
+//   when the last token copied with moves took 33 of those bytes, so the
 //   bytes past the output position are always overwritten before decoding
 //   stops.
 //
@@ -51,7 +51,7 @@ constexpr std::size_t kFastOutput = 400;
 constexpr std::size_t kOverwriteFrom = kMaxDistance;
 // Input bytes at the end of a block, or of the input, whose tokens are copied
 // exactly (see the safety model).
-constexpr std::size_t kExactTail = 128;
+constexpr std::size_t kExactTail = 192;
 // Tokens FastTokens decodes before the way it takes literals is chosen again.
 constexpr std::uint32_t kChunk = 1024;
 
@@ -486,8 +486,14 @@ template <bool kOverrun, bool kEveryToken>
         // bytes past the match's end that go past its end again.
         Copy16(op, src);
         Copy16(op + 16, src + 16);
-        if (length > 32) [[unlikely]] {
-          std::size_t j = 32;
+        // Few literals come with longer matches: two more moves cover most.
+        constexpr std::size_t kCovered = kEveryToken ? 32 : 64;
+        if constexpr (!kEveryToken) {
+          Copy16(op + 32, src + 32);
+          Copy16(op + 48, src + 48);
+        }
+        if (length > kCovered) [[unlikely]] {
+          std::size_t j = kCovered;
           if (dist >= 32) {
             do {
               Copy16(op + j, src + j);
@@ -506,7 +512,7 @@ template <bool kOverrun, bool kEveryToken>
         // last `dist` bytes, repeated. One move lays down the first period;
         // each move of the bytes from op on doubles the stretch that holds
         // whole periods, up to 16 or more; moves from one such stretch back
-        // fill the rest. Nothing is written past 31 bytes after the match.
+        // fill the rest. Nothing is written more than 31 bytes past the match.
         Copy16(op, src);
         std::size_t period = dist;
         while (period < 16) {
