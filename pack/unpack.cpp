@@ -348,7 +348,8 @@ struct TokenMix {
 // that tells them apart needs no branch. A length code's bits are read from
 // the buffer with the next word placed above them: no byte is read between
 // the code's ensure steps, so when the code is longer than the bits left,
-// that word is the one its ensure would load.
+// that word is the one its ensure would load (as it is the one a far match's
+// ensure(2) before the code loads when fewer than 2 bits are left).
 template <bool kOverrun, bool kEveryToken>
 [[gnu::noinline]] Step FastTokens(Cursor& c, std::size_t end, const std::uint8_t* ipStop,
                                   std::uint8_t* opStop, TokenMix& mix) {
