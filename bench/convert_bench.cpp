@@ -33,14 +33,15 @@
 #include <vector>
 
 #include "bench_images.h"
+#include "driver/convert.h"
+#include "driver/source.h"
+#include "driver/write_png.h"
 #include "io/output_file.h"
-#include "ovk/decode_ovk.h"
+#include "ovk/decoder.h"
 #include "ovk/layout.h"
-#include "ovk/ovk_writer.h"
 #include "pack/pack.h"
 #include "platform/platform.h"
 #include "raster/bmp_image.h"
-#include "raster/png_export.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ Bytes ReadFile(const std::string& path) {
 
 struct Conversion {
   bool ok = false;
-  EncodeStatus status = EncodeStatus::kInternal;
+  Error status{Fault::kInternal};
   Bytes file;
   // The picture as import saw it: top-down indices, R, G, B, A entries.
   Bytes plane;
@@ -68,19 +69,19 @@ struct Conversion {
 // the check.
 Conversion Convert(const Bytes& png, std::int32_t version, bool keepPicture) {
   Conversion c;
-  OvkTarget target;
+  ovk::OvkTarget target;
   if (!TargetForVersion(version, &target)) return c;
   Cbuffer input;
   if (input.Alloc(static_cast<std::int32_t>(png.size())) == nullptr) return c;
   std::memcpy(input.data(), png.data(), png.size());
   SourceImage image;
-  if (PrepareSource(input, target, &image) != SourceStatus::kOk) return c;
+  if (PrepareSource(input.span(), target, &image) != Fault::kNone) return c;
   c.width = image.width;
   c.height = image.height;
   if (keepPicture) {
     for (std::int32_t y = 0; y < image.height; ++y) {
-      const std::uint8_t* row =
-          image.pixels + static_cast<std::size_t>(image.height - 1 - y) * image.width;
+      const std::int32_t from = image.topDown ? y : image.height - 1 - y;
+      const std::uint8_t* row = image.pixels + static_cast<std::size_t>(from) * image.width;
       c.plane.insert(c.plane.end(), row, row + image.width);
     }
     for (std::int32_t e = 0; e < image.count; ++e) {
@@ -89,24 +90,24 @@ Conversion Convert(const Bytes& png, std::int32_t version, bool keepPicture) {
     }
   }
   c.file.reserve(png.size() * 4 + 4096);
-  EncodeReport report;
-  c.status = EncodeOvk(
+  ovk::EncodeReport report;
+  c.status = ovk::EncodeOvk(
       image, target, false,
       [&c](std::span<const std::uint8_t> bytes) {
         c.file.insert(c.file.end(), bytes.begin(), bytes.end());
         return true;
       },
       &report);
-  c.ok = c.status == EncodeStatus::kOk;
+  c.ok = c.status == Fault::kNone;
   return c;
 }
 
 // Decodes `file` into `image` (sized by its header). False when refused.
-bool Decode(const Bytes& file, Bytes& image) {
-  ovk::OvkHeader header;
-  if (ovk::ReadOvkHeader(file, &header) != ovk::OvkCheck::kOk) return false;
-  image.assign(static_cast<std::size_t>(header.imageBytes), 0);
-  return ovk::DecodeOvk(image, file, 0) == ovk::kDecodeOk;
+bool Decode(const Bytes& file, Bytes& image, OutputForm output = OutputForm::kBmp) {
+  ovk::OvkSections sections;
+  if (!ovk::WalkOvk(file, &sections).ok()) return false;
+  image.assign(static_cast<std::size_t>(sections.header.imageBytes), 0);
+  return ovk::DecodeOvk(image, sections, PixelFormFor(sections.header.version, output)).ok();
 }
 
 std::uint32_t Le32(const Bytes& b, std::size_t at) {
@@ -141,7 +142,6 @@ const Conversion& Checked(const BenchImage& image, std::int32_t version) {
   auto key = std::make_pair(image.name, version);
   auto it = cache.find(key);
   if (it == cache.end()) {
-    SetBlockSize(kDefaultBlockSize);
     const Bytes png = ReadFile(OVK_TEST_DATA "/images/" + image.name + ".png");
     it = cache.emplace(key, Convert(png, version, true)).first;
   }
@@ -152,7 +152,7 @@ void BM_ToOvk(benchmark::State& state, const BenchImage* image, std::int32_t ver
   const Conversion& expected = Checked(*image, version);
   Bytes decoded;
   if (!expected.ok) {
-    state.SkipWithError(expected.status == EncodeStatus::kTileOverflow
+    state.SkipWithError(expected.status == Fault::kTileOverflow
                             ? "a tile cannot be coded at any tile size"
                             : "conversion failed");
     return;
@@ -185,13 +185,10 @@ void BM_FromOvk(benchmark::State& state, const BenchImage* image, std::int32_t v
 }
 
 // ConvertFromOvk's steps between reading the file and writing the output:
-// the image decoded for `pngMode`, palette entries in BMP order, bfSize set.
+// the image decoded for `output`, palette entries in BMP order, bfSize set.
 // False when the file does not decode.
-bool DecodeForOutput(const Bytes& file, int pngMode, Bytes& image) {
-  ovk::OvkHeader header;
-  if (ovk::ReadOvkHeader(file, &header) != ovk::OvkCheck::kOk) return false;
-  image.assign(static_cast<std::size_t>(header.imageBytes), 0);
-  if (ovk::DecodeOvk(image, file, pngMode) != ovk::kDecodeOk) return false;
+bool DecodeForOutput(const Bytes& file, OutputForm output, Bytes& image) {
+  if (!Decode(file, image, output)) return false;
   std::uint8_t* img = image.data();
   SwapRedBlue(img + bmp::kPaletteOffset,
               static_cast<std::int32_t>(bmp::GetU32(img, bmp::kBiClrUsed)));
@@ -238,11 +235,13 @@ double CpuSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-void BM_OvkToPng(benchmark::State& state, const BenchImage* image, int pngMode) {
+void BM_OvkToPng(benchmark::State& state, const BenchImage* image, OutputForm output) {
+  const PaletteAlpha alpha =
+      output == OutputForm::kPngPalette ? PaletteAlpha::kWritten : PaletteAlpha::kDropped;
   const Conversion& source = Checked(*image, 1006);
   Bytes decoded, png;
-  if (!source.ok || !DecodeForOutput(source.file, pngMode, decoded) ||
-      !EncodePng(decoded, pngMode, &png)) {
+  if (!source.ok || !DecodeForOutput(source.file, output, decoded) ||
+      !EncodePng(decoded, alpha, &png)) {
     state.SkipWithError("no PNG to time");
     return;
   }
@@ -250,7 +249,7 @@ void BM_OvkToPng(benchmark::State& state, const BenchImage* image, int pngMode) 
   // some entry has it.
   bool anyAlpha = false;
   for (std::size_t e = 3; e < source.palette.size(); e += 4) anyAlpha |= source.palette[e] != 0;
-  if (!ShowsPicture(source, ReadPngRgba(png), pngMode == 2 || anyAlpha)) {
+  if (!ShowsPicture(source, ReadPngRgba(png), output == OutputForm::kPngPalette || anyAlpha)) {
     state.SkipWithError("the PNG does not show the picture");
     return;
   }
@@ -267,21 +266,20 @@ void BM_OvkToPng(benchmark::State& state, const BenchImage* image, int pngMode) 
   Bytes bmpBytes;
   for (auto _ : state) {
     double start = CpuSeconds();
-    ok &= DecodeForOutput(source.file, 0, decoded) && WriteBmpFile(bmpPath, decoded);
+    ok &= DecodeForOutput(source.file, OutputForm::kBmp, decoded) && WriteBmpFile(bmpPath, decoded);
     bmpFile += CpuSeconds() - start;
     start = CpuSeconds();
-    ok &=
-        DecodeForOutput(source.file, pngMode, decoded) && WritePng(pngPath, decoded, pngMode) == 0;
+    ok &= DecodeForOutput(source.file, output, decoded) && WritePng(pngPath, decoded, alpha) == 0;
     const double seconds = CpuSeconds() - start;
     pngFile += seconds;
     state.SetIterationTime(seconds);
 
     start = CpuSeconds();
-    ok &= DecodeForOutput(source.file, 0, decoded);
+    ok &= DecodeForOutput(source.file, OutputForm::kBmp, decoded);
     bmpBytes.assign(decoded.begin(), decoded.end());
     bmpMemory += CpuSeconds() - start;
     start = CpuSeconds();
-    ok &= DecodeForOutput(source.file, pngMode, decoded) && EncodePng(decoded, pngMode, &png);
+    ok &= DecodeForOutput(source.file, output, decoded) && EncodePng(decoded, alpha, &png);
     pngMemory += CpuSeconds() - start;
   }
   const Bytes written = ReadFile(dir + "/out.png");
@@ -308,9 +306,10 @@ void BM_OvkToPng(benchmark::State& state, const BenchImage* image, int pngMode) 
                                    &image, version)
           ->Unit(benchmark::kMillisecond);
     }
-    for (const auto& [mode, name] : {std::pair{1, "p"}, std::pair{2, "p256"}}) {
+    for (const auto& [output, name] :
+         {std::pair{OutputForm::kPngColour, "p"}, std::pair{OutputForm::kPngPalette, "p256"}}) {
       benchmark::RegisterBenchmark(("OvkToPng/" + std::string(name) + "/" + image.name).c_str(),
-                                   BM_OvkToPng, &image, mode)
+                                   BM_OvkToPng, &image, output)
           ->UseManualTime()
           ->Unit(benchmark::kMillisecond);
     }

@@ -120,7 +120,7 @@ struct Prepared {
 
 std::int64_t Pack(const Bytes& in, Bytes& out, std::uint32_t* blocks) {
   out.resize(PackBound(in.size()));
-  const std::int64_t n = PackBlocks(in, out, blocks);
+  const std::int64_t n = PackBlocks(in, out, kDefaultBlockSize, blocks);
   if (n >= 0) out.resize(static_cast<std::size_t>(n));
   return n;
 }
@@ -157,7 +157,7 @@ Prepared Prepare(Bytes content) {
   std::uint32_t prefixBlocks = 0;
   Pack(prefix, p.prefixPacked, &prefixBlocks);
   const testing_support::ReferencePacked ref =
-      testing_support::ReferencePackBlocks(prefix, static_cast<std::uint32_t>(GetBlockSize()));
+      testing_support::ReferencePackBlocks(prefix, static_cast<std::uint32_t>(kDefaultBlockSize));
   if (ref.bytes != p.prefixPacked || ref.blockCount != prefixBlocks) {
     p.error = "packer and reference packer differ";
     return p;
@@ -227,7 +227,7 @@ void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op)
       std::uint32_t blocks = 0;
       start = CpuSeconds();
       for (auto _ : state) {
-        n = PackBlocks(in, work, &blocks);
+        n = PackBlocks(in, work, kDefaultBlockSize, &blocks);
         benchmark::DoNotOptimize(work.data());
       }
       seconds = CpuSeconds() - start;
@@ -243,7 +243,7 @@ void BM_Pack(benchmark::State& state, const BenchImage* image, Kind kind, Op op)
       start = CpuSeconds();
       for (auto _ : state) {
         ref = testing_support::ReferencePackBlocks(prefix,
-                                                   static_cast<std::uint32_t>(GetBlockSize()));
+                                                   static_cast<std::uint32_t>(kDefaultBlockSize));
         benchmark::DoNotOptimize(ref.bytes.data());
       }
       seconds = CpuSeconds() - start;

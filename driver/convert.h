@@ -20,6 +20,7 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
 ovk::PixelForm PixelFormFor(std::uint32_t version, OutputForm output);
 
 // 8-bit palette BMP or PNG -> ovk of `version` (1000, 1002, 1004, 1006, or 60
-// for 1006 unpacked).
+// for 1006 unpacked). With `mapping` active, a colour picture is brought to a
+// palette first (driver/remap.h).
 int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
-                 bool ignoreAlpha, std::int32_t blockSize);
+                 bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping = {});

@@ -23,6 +23,7 @@
 #include "driver/convert.h"
 #include "driver/messages.h"
 #include "driver/output_name.h"
+#include "driver/write_png.h"
 #include "io/cbuffer.h"
 #include "io/load_file.h"
 #include "io/output_file.h"
@@ -30,11 +31,10 @@
 #include "ovk/layout.h"
 #include "platform/platform.h"
 #include "raster/bmp_image.h"
-#include "raster/png_export.h"
 
 namespace {
 
-using namespace ovk::messages;
+using namespace messages;
 
 // The fields that the conversion sets before decoding; DecodeOvk fills the
 // rest.
@@ -74,20 +74,15 @@ ovk::PixelForm PixelFormFor(std::uint32_t version, OutputForm output) {
 
 int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output) {
   Cbuffer file;
-  std::int64_t fileSize = 0;
-  switch (LoadWholeFile(imageFile, file, &fileSize)) {
-    case LoadResult::kOpenFailed:
-      platform::Print(kOpenFailed, imageFile.c_str());
-      return -1;
-    case LoadResult::kNoMemory:
-      return ReportError({Fault::kNoMemory, fileSize}, imageFile);
-    case LoadResult::kOk:
-      break;
+  if (Error load = LoadWholeFile(imageFile, file); !load.ok()) {
+    // The reading side has always shown the size as the 32-bit count that
+    // the allocation would have taken.
+    if (load == Fault::kNoMemory) {
+      load.value = static_cast<std::int32_t>(static_cast<std::uint32_t>(load.value));
+    }
+    return ReportError(load, imageFile);
   }
-  if (!HasOvkExtension(imageFile)) {
-    platform::Print(kNotSupported, imageFile.c_str());
-    return -1;
-  }
+  if (!HasOvkExtension(imageFile)) return ReportError({Fault::kNotOvk}, imageFile);
 
   // The whole walk before the image is allocated: a file whose sections
   // cannot back the picture it claims is refused first. The decoder works
@@ -131,7 +126,9 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
   int result = 0;
   if (output != OutputForm::kBmp) {
     const std::size_t fileBytes = bmp::GetU32(img, bmp::kBfSize);
-    result = WritePng(outName, image.span().first(fileBytes), static_cast<int>(output));
+    result = WritePng(
+        outName, image.span().first(fileBytes),
+        output == OutputForm::kPngPalette ? PaletteAlpha::kWritten : PaletteAlpha::kDropped);
   } else {
     result = WriteBmp(outName, image);
   }

@@ -6,6 +6,7 @@
 #include "driver/convert.h"
 #include "driver/messages.h"
 #include "driver/output_name.h"
+#include "driver/remap.h"
 #include "driver/source.h"
 #include "io/load_file.h"
 #include "io/output_file.h"
@@ -14,56 +15,37 @@
 
 namespace {
 
-using namespace ovk::messages;
+using namespace messages;
 
 constexpr const wchar_t* kUnsupportedVersion = L"未対応のovkバージョンです(%d)\n";
-constexpr const wchar_t* kNoMemory = L"メモリ確保に失敗(%lldbytes)\n";
-constexpr const wchar_t* kUnsupportedImage = L"未対応の画像ファイルです(%s)\n";
-constexpr const wchar_t* kImageFacts = L"bitcount=%d width=%d height=%d\n";
-constexpr const wchar_t* kTileOverflow = L"インデックスがオーバーしました。\n";
-constexpr const wchar_t* kRetrying = L"パラメータを変更して再試行します。\n";
-constexpr const wchar_t* kCannotConvert = L"%sはこの形式では変換できません。\n";
 
 }  // namespace
 
 int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
-                 bool ignoreAlpha, std::int32_t blockSize) {
-  SetBlockSize(blockSize);
+                 bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping) {
   ovk::OvkTarget target;
   if (!TargetForVersion(version, &target)) {
     platform::Print(kUnsupportedVersion, static_cast<int>(version));
     return -1;
   }
+  target.blockSize = blockSize;
 
   Cbuffer input;
-  std::int64_t fileSize = 0;
-  switch (LoadWholeFile(imageFile, input, &fileSize)) {
-    case LoadResult::kOk:
-      break;
-    case LoadResult::kOpenFailed:
-      platform::Print(kOpenFailed, imageFile.c_str());
-      return -1;
-    case LoadResult::kNoMemory:
-      platform::Print(kNoMemory, static_cast<long long>(fileSize));
-      return -1;
+  if (const Error load = LoadWholeFile(imageFile, input); !load.ok()) {
+    return ReportError(load, imageFile);
+  }
+
+  BmpImage decoded;
+  BmpImage mapped;
+  std::span<const std::uint8_t> picture = input.span();
+  if (mapping.active && !RemapPicture(imageFile, input.span(), target, ignoreAlpha, mapping,
+                                      &decoded, &mapped, &picture)) {
+    return -1;
   }
 
   SourceImage image;
-  switch (PrepareSource(input.span(), target, &image)) {
-    case SourceStatus::kOk:
-      break;
-    case SourceStatus::kNotImage:
-      platform::Print(kNotSupported, imageFile.c_str());
-      return -1;
-    case SourceStatus::kPngFailed:
-      // libpng has said why on standard error; this names the file.
-      platform::Print(kNotSupported, imageFile.c_str());
-      return -1;
-    case SourceStatus::kUnsupported:
-      platform::Print(kUnsupportedImage, imageFile.c_str());
-      platform::Print(kImageFacts, static_cast<int>(image.bitCount), static_cast<int>(image.width),
-                      static_cast<int>(image.height));
-      return -1;
+  if (const Error source = PrepareSource(picture, target, &image); !source.ok()) {
+    return ReportError(source, imageFile);
   }
 
   std::wstring outputName;
@@ -86,7 +68,7 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
   }
 
   ovk::EncodeReport report;
-  const ovk::EncodeStatus status = ovk::EncodeOvk(
+  const Error encoded = ovk::EncodeOvk(
       image, target, ignoreAlpha,
       [&output](std::span<const std::uint8_t> bytes) {
         return output.Write(bytes.data(), bytes.size());
@@ -95,26 +77,9 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
 
   // Every tile overflow but a final one was followed by a retry.
   const int retries =
-      status == ovk::EncodeStatus::kTileOverflow ? report.tileOverflows - 1 : report.tileOverflows;
-  for (int i = 0; i < retries; ++i) {
-    platform::Print(kTileOverflow);
-    platform::Print(kRetrying);
-  }
-  switch (status) {
-    case ovk::EncodeStatus::kOk:
-      break;
-    case ovk::EncodeStatus::kTileOverflow:
-      platform::Print(kTileOverflow);
-      platform::Print(kCannotConvert, imageFile.c_str());
-      return -1;
-    case ovk::EncodeStatus::kNoMemory:
-      platform::Print(kNoMemory, static_cast<long long>(report.failedAllocation));
-      return -1;
-    case ovk::EncodeStatus::kSinkFailed:
-    case ovk::EncodeStatus::kInternal:
-      platform::Print(kWriteFailed, outputName.c_str());
-      return -1;
-  }
+      encoded == Fault::kTileOverflow ? report.tileOverflows - 1 : report.tileOverflows;
+  for (int i = 0; i < retries; ++i) ReportTileRetry();
+  if (!encoded.ok()) return ReportError(encoded, imageFile, outputName);
   if (!output.Commit()) {
     platform::Print(kWriteFailed, outputName.c_str());
     return -1;

@@ -1,6 +1,7 @@
 #include "driver/dispatch.h"
 
 #include "driver/convert.h"
+#include "driver/inspect.h"
 #include "driver/output_name.h"
 #include "driver/usage.h"
 #include "platform/platform.h"
@@ -12,6 +13,7 @@ Route ChooseRoute(const std::wstring& imageFile) {
 }
 
 int Dispatch(const Options& options, const Converters& converters) {
+  if (options.inspect) return InspectFiles(options.operands);
   if (!options.imageFile) {
     platform::Print(kNotFoundMessage, L"(null)");
     return kExitFailure;
@@ -27,7 +29,7 @@ int Dispatch(const Options& options, const Converters& converters) {
     return converters.fromOvk(imageFile, options.destPath, options.output);
   }
   return converters.toOvk(imageFile, options.destPath, options.version, options.ignoreAlpha,
-                          options.blockSize);
+                          options.blockSize, options.mapping);
 }
 
 int RunCommandLine(std::span<const std::wstring> args, const Converters& converters) {

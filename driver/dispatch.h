@@ -28,12 +28,13 @@ Route ChooseRoute(const std::wstring& imageFile);
 struct Converters {
   int (*fromOvk)(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output);
   int (*toOvk)(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
-               bool ignoreAlpha, std::int32_t blockSize);
+               bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping);
 };
 // ConvertFromOvk and ConvertToOvk.
 extern const Converters kProgramConverters;
 
-// Checks that the input exists, then runs the conversion its name calls for.
+// With -i, prints the facts of every file instead (driver/inspect.h).
+// Otherwise checks that the input exists, then runs the conversion its name calls for.
 // Returns the conversion's result, or kExitFailure after printing
 // kNotFoundMessage (or kNameTooLongMessage when the name is too long to
 // exist). With no image file at all the message shows "(null)".

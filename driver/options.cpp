@@ -2,11 +2,10 @@
 
 #include <limits>
 
+#include "pack/pack.h"
+
 namespace {
 
-// Block sizes that a packed section can use; anything else means the largest.
-constexpr std::int32_t kMinBlockSize = 0x4000;
-constexpr std::int32_t kMaxBlockSize = 0xFFFF;
 // -v0 .. -v9 are shorthands for versions 1000 .. 1009.
 constexpr std::int32_t kVersionBase = 1000;
 
@@ -54,7 +53,8 @@ ParseStatus ParseOptions(std::span<const std::wstring> args, Options* options) {
       case L'B':
         if (!value.empty()) {
           std::int32_t n = ParseDecimal(value);
-          options->blockSize = (n < kMinBlockSize || n > kMaxBlockSize) ? kMaxBlockSize : n;
+          // A size no packed section can use means the default, the largest.
+          options->blockSize = IsBlockSize(n) ? n : kDefaultBlockSize;
         }
         break;
       case L'n':
@@ -73,10 +73,19 @@ ParseStatus ParseOptions(std::span<const std::wstring> args, Options* options) {
           options->version = static_cast<std::uint32_t>(n) <= 9 ? kVersionBase + n : n;
         }
         break;
+      case L'i':
+      case L'I':
+        options->inspect = true;
+        break;
+      case L'm':
+      case L'M':
+        options->mapping = {true, value};
+        break;
       default:
         return ParseStatus::kShowUsage;
     }
   }
+  options->operands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (i < args.size()) options->imageFile = args[i++];
   if (i < args.size()) options->destPath = args[i];
   return ParseStatus::kOk;

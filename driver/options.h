@@ -1,6 +1,7 @@
 // The parsed command line.
 //
-//   ovkconv [-na] [-v<n>] [-p[256]] [-b<n>] <image_file> [dest_path]
+//   ovkconv [-na] [-v<n>] [-p[256]] [-b<n>] [-m[<file>]] <image_file> [dest_path]
+//   ovkconv -i <file>...
 //
 // Arguments are read from the first on. One that starts with "-" is an option;
 // the first that does not is the image file, and the one after it (whatever it
@@ -17,6 +18,11 @@
 //   v  ovk version: a decimal number; 0..9 means 1000 + n (-v2 is 1002), any
 //      other number is taken as it is (-v1004, -v60). Not validated here.
 //      An empty value changes nothing.
+//   i  print facts about every file named after the options instead of
+//      converting; a value is ignored.
+//   m  bring a colour picture to a palette before writing ovk: the value
+//      names the file whose palette to use (resolved like the image file);
+//      with no value the picture gets a palette of its own.
 // Any other letter, or none at all, asks for the usage text.
 #pragma once
 
@@ -24,19 +30,33 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
-// What an ovk file becomes. The numbers are the ones WritePng
-// (raster/png_export.h) takes for the two PNG forms.
-enum class OutputForm { kBmp = 0, kPngColour = 1, kPngPalette = 2 };
+#include "pack/pack.h"
+
+// What an ovk file becomes: a BMP file (no -p), a PNG of the colours (-p), or
+// a palette PNG that keeps the palette's alpha (-p256).
+enum class OutputForm { kBmp, kPngColour, kPngPalette };
+
+// What -m asks of a conversion to ovk.
+struct PaletteMapping {
+  bool active = false;
+  // The file whose palette the picture takes; empty: a palette of its own.
+  std::wstring reference;
+};
 
 struct Options {
   std::int32_t version = 1006;
   bool ignoreAlpha = false;
   OutputForm output = OutputForm::kBmp;
-  std::int32_t blockSize = 0xFFFF;
+  std::int32_t blockSize = kDefaultBlockSize;  // always IsBlockSize
   std::wstring destPath;
   // Absent when every argument was an option.
   std::optional<std::wstring> imageFile;
+  bool inspect = false;
+  PaletteMapping mapping;
+  // Every argument after the options, in order: the files of -i.
+  std::vector<std::wstring> operands;
 };
 
 enum class ParseStatus { kOk, kShowUsage };

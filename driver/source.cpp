@@ -1,5 +1,8 @@
 #include "driver/source.h"
 
+#include <string>
+
+#include "platform/platform.h"
 #include "raster/png_import.h"
 
 bool TargetForVersion(std::int32_t versionArgument, ovk::OvkTarget* target) {
@@ -18,29 +21,29 @@ bool TargetForVersion(std::int32_t versionArgument, ovk::OvkTarget* target) {
   }
 }
 
-SourceStatus PrepareSource(std::span<const std::uint8_t> input, const ovk::OvkTarget& target,
-                           SourceImage* image) {
+Error PrepareSource(std::span<const std::uint8_t> input, const ovk::OvkTarget& target,
+                    SourceImage* image) {
   std::span<const std::uint8_t> bytes = input;
   if (!HasBmpSignature(bytes)) {
-    if (!HasPngSignature(bytes)) return SourceStatus::kNotImage;
+    if (!HasPngSignature(bytes)) return {Fault::kNotImage};
     // A PNG is judged from its header before its image data is read.
     PngHeaderFacts facts;
-    const std::int32_t n = PngBytesToBmp(
+    std::string messages;
+    const std::int32_t n = PngToBmp(
         image->decoded, bytes,
         [&target](const PngHeaderFacts& f) {
           return ovk::IsWritableShape(f.bitCount, f.width, f.height, target);
         },
-        &facts);
+        &facts, &messages);
+    platform::PrintDiagnostics(messages);
     if (n == kPngRefused) {
       image->bitCount = facts.bitCount;
       image->width = facts.width;
       image->height = facts.height;
-      return SourceStatus::kUnsupported;
+      return {Fault::kUnsupportedImage, facts.bitCount, facts.width, facts.height};
     }
-    if (n <= 0) return SourceStatus::kPngFailed;
+    if (n <= 0) return {Fault::kPngUnreadable};
     bytes = image->decoded.span().first(static_cast<std::size_t>(n));
   }
-  return ovk::ReadBmpSource(bytes, target, image) == ovk::SourceStatus::kOk
-             ? SourceStatus::kOk
-             : SourceStatus::kUnsupported;
+  return ovk::ReadBmpSource(bytes, target, image);
 }

@@ -12,13 +12,6 @@
 // stream raw. False for any other value.
 bool TargetForVersion(std::int32_t versionArgument, ovk::OvkTarget* target);
 
-enum class SourceStatus {
-  kOk,
-  kNotImage,     // neither "BM" nor the PNG signature
-  kPngFailed,    // libpng could not read the PNG (it printed its own message)
-  kUnsupported,  // not a picture this program can write (see ovk::ReadBmpSource)
-};
-
 // The picture, and the BmpImage a PNG input became (empty for a BMP input).
 struct SourceImage : ovk::SourceImage {
   BmpImage decoded;
@@ -29,6 +22,8 @@ struct SourceImage : ovk::SourceImage {
 // BmpImage in image->decoded. A PNG's bit count and sides are checked from
 // its header, before its image data is read; then the BMP image is checked by
 // ovk::ReadBmpSource. `input` must stay alive and unchanged while `image` is
-// used.
-SourceStatus PrepareSource(std::span<const std::uint8_t> input, const ovk::OvkTarget& target,
-                           SourceImage* image);
+// used. Fault::kNotImage for bytes that are neither, kPngUnreadable for a PNG
+// that libpng could not read (it printed its own message), kUnsupportedImage
+// for a picture the writer does not take.
+Error PrepareSource(std::span<const std::uint8_t> input, const ovk::OvkTarget& target,
+                    SourceImage* image);

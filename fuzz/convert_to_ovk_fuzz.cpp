@@ -141,14 +141,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ovk::OvkTarget target;
   Check(TargetForVersion(kVersions[options & 7], &target));
   const bool ignoreAlpha = (options & 8) != 0;
-  SetBlockSize((options & 16) != 0 ? kMinBlockSize : kDefaultBlockSize);
+  target.blockSize = (options & 16) != 0 ? kMinBlockSize : kDefaultBlockSize;
 
   Cbuffer input;
   if (input.Alloc(static_cast<std::int32_t>(size - 1)) == nullptr) return 0;
   if (size > 1) std::memcpy(input.data(), data + 1, size - 1);
   SourceImage image;
-  const SourceStatus status = PrepareSource(input.span(), target, &image);
-  if (status != SourceStatus::kOk) return 0;
+  const Error status = PrepareSource(input.span(), target, &image);
+  if (status != Fault::kNone) return 0;
   const std::int32_t width = image.width;
   const std::int32_t height = image.height;
   Check(width > 0 && height > 0 && width % 16 == 0 && height % 16 == 0);
@@ -172,18 +172,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Bytes file;
   ovk::EncodeReport report;
-  const ovk::EncodeStatus result = ovk::EncodeOvk(
+  const Error result = ovk::EncodeOvk(
       image, target, ignoreAlpha,
       [&file](std::span<const std::uint8_t> bytes) {
         file.insert(file.end(), bytes.begin(), bytes.end());
         return true;
       },
       &report);
-  if (result == ovk::EncodeStatus::kTileOverflow) {
+  if (result == Fault::kTileOverflow) {
     Check(target.version == 1006 && file.empty() && report.tileOverflows >= 1);
     return 0;
   }
-  Check(result == ovk::EncodeStatus::kOk);
+  Check(result == Fault::kNone);
   Verify(file, target, width, height, image.count, plane, palette);
 
   // The program's reader sees the same picture.

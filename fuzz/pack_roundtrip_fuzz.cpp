@@ -33,8 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) return 0;
   const std::int32_t blockSizes[] = {0x4000, 0x4000 + 191 * data[1], 0xFFFF};
   const std::int32_t blockSize = blockSizes[(data[0] & 0x7F) % 3];
-  SetBlockSize(blockSize);
-  Check(GetBlockSize() == blockSize);
 
   std::vector<std::uint8_t> in(data + 2, data + size);
   if ((data[0] & 0x80) && !in.empty()) {
@@ -48,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<std::uint8_t> packed(PackBound(in.size()));
   std::uint32_t blocks = 0;
-  const std::int64_t n = PackBlocks(in, packed, &blocks);
+  const std::int64_t n = PackBlocks(in, packed, blockSize, &blocks);
   Check(n >= 0);
   packed.resize(static_cast<std::size_t>(n));
 

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Cbuffer out;
-  std::int32_t n = PngBytesToBmp(out, std::span(data, size));
+  std::int32_t n = PngToBmp(out, std::span(data, size));
   if (n == 0) {
     if (out.data() != nullptr) std::abort();
     return 0;

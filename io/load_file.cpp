@@ -4,14 +4,13 @@
 
 #include "io/cfile.h"
 
-LoadResult LoadWholeFile(const std::wstring& path, Cbuffer& out, std::int64_t* fileSize) {
+Error LoadWholeFile(const std::wstring& path, Cbuffer& out) {
   Cfile file;
-  *fileSize = 0;
-  if (file.Open(Cfile::kRead, path) != 0) return LoadResult::kOpenFailed;
-  *fileSize = file.size();
-  if (file.size() > std::numeric_limits<std::int32_t>::max()) return LoadResult::kNoMemory;
+  if (file.Open(Cfile::kRead, path) != 0) return {Fault::kOpenFailed};
+  const Error noMemory{Fault::kNoMemory, file.size()};
+  if (file.size() > std::numeric_limits<std::int32_t>::max()) return noMemory;
   auto n = static_cast<std::int32_t>(file.size());
-  if (out.Alloc(n) == nullptr) return LoadResult::kNoMemory;
+  if (out.Alloc(n) == nullptr) return noMemory;
   // A file that shrank since it was opened leaves the rest of the zero-filled
   // buffer as zeros. A read error is not taken for such a short file: the
   // bytes would silently be wrong.
@@ -19,7 +18,7 @@ LoadResult LoadWholeFile(const std::wstring& path, Cbuffer& out, std::int64_t* f
   file.Close();
   if (got < 0) {
     out.Free();
-    return LoadResult::kOpenFailed;
+    return {Fault::kOpenFailed};
   }
-  return LoadResult::kOk;
+  return kNoError;
 }

@@ -5,11 +5,10 @@
 #include <string>
 
 #include "io/cbuffer.h"
+#include "io/error.h"
 
-enum class LoadResult { kOk, kOpenFailed, kNoMemory };
-
-// Loads the whole file at `path` into `out`. *fileSize receives the file's
-// size (for the caller's memory message). A file of 2 GiB or more cannot be
-// held in a Cbuffer and is reported as kNoMemory. A read error (as opposed to
-// a file that got shorter, whose missing bytes stay zero) is kOpenFailed.
-LoadResult LoadWholeFile(const std::wstring& path, Cbuffer& out, std::int64_t* fileSize);
+// Loads the whole file at `path` into `out`. kNoMemory (with the file's size)
+// when it cannot be held: a file of 2 GiB or more never fits a Cbuffer.
+// kOpenFailed when it cannot be opened, and for a read error (as opposed to a
+// file that got shorter, whose missing bytes stay zero).
+Error LoadWholeFile(const std::wstring& path, Cbuffer& out);

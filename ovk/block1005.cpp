@@ -34,9 +34,9 @@ bool DecodeMode0(std::span<const std::uint8_t> content, std::size_t data, std::s
                  std::uint8_t* origin, std::int32_t stride) {
   if (kMode0Bytes > content.size() - data) return false;
   for (int r = 0; r < kBlockH; ++r) {
-    std::uint8_t* row = origin + static_cast<std::size_t>(r) * stride;
+    std::uint8_t* row = origin + static_cast<std::size_t>(r) * static_cast<std::size_t>(stride);
     for (int j = 0; j < kBlockW / 2; ++j) {
-      std::uint8_t b = content[data + r * (kBlockW / 2) + j];
+      std::uint8_t b = content[data + static_cast<std::size_t>(r * (kBlockW / 2) + j)];
       std::size_t hi = table + (b >> 4);
       std::size_t lo = table + (b & 0x0F);
       if (hi >= content.size() || lo >= content.size()) return false;
@@ -89,7 +89,8 @@ bool DecodeMode2(std::span<const std::uint8_t> content, std::size_t data, std::s
     }
   }
   for (int r = 0; r < kBlockH; ++r) {
-    std::memcpy(origin + static_cast<std::size_t>(r) * stride, scratch + r * kBlockW, kBlockW);
+    std::memcpy(origin + static_cast<std::size_t>(r) * static_cast<std::size_t>(stride),
+                scratch + r * kBlockW, kBlockW);
   }
   return true;
 }
@@ -129,7 +130,8 @@ bool DecodeBlocks1005(std::span<const std::uint8_t> content, std::span<std::uint
     }
     std::uint8_t* origin = mask.data() + BlockOrigin(n, across, stride);
     for (int r = 0; r < kBlockH; ++r) {
-      std::memset(origin + static_cast<std::size_t>(r) * stride, 0, kBlockW);
+      std::memset(origin + static_cast<std::size_t>(r) * static_cast<std::size_t>(stride), 0,
+                  kBlockW);
     }
   }
 
@@ -161,9 +163,10 @@ bool DecodeBlocks1005(std::span<const std::uint8_t> content, std::span<std::uint
     for (std::size_t e = 0; e < entries && e <= 0xFF; ++e) {
       if (palette[4 * e + kAlphaByte] != 0) continue;
       for (std::int32_t y = 0; y < height; ++y) {
-        const std::size_t row = static_cast<std::size_t>(y) * stride;
+        const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
         for (std::int32_t x = 0; x < width; ++x) {
-          if (mask[row + x] == 0) target[row + x] = static_cast<std::uint8_t>(e);
+          if (mask[row + static_cast<std::size_t>(x)] == 0)
+            target[row + static_cast<std::size_t>(x)] = static_cast<std::uint8_t>(e);
         }
       }
       break;

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "ovk/layout.h"
+#include "pack/unpack.h"
 
 namespace ovk {
 
@@ -33,7 +34,17 @@ enum class PixelForm { kFileDepth, k32Bit };
 // does a transparent pixel of version 1005. Fault::kDamaged for 1005 or 1006
 // content that is not well-formed, Fault::kNoWorkingMemory when a working
 // buffer cannot be allocated or `image` is too small.
-Error DecodeOvk(std::span<std::uint8_t> image, const OvkSections& sections, PixelForm form);
+// How the packed sections of a decoded file ended (UnpackEnd, pack/unpack.h):
+// a file whose streams fell short or stopped still decodes, with zeros where
+// content is missing, and this says so.
+struct DecodeReport {
+  int packedSections = 0;                     // sections unpacked
+  UnpackEnd worstEnd = UnpackEnd::kComplete;  // kCorrupt over kShort over kComplete
+  std::uint64_t missingBytes = 0;             // content the streams did not produce
+};
+
+Error DecodeOvk(std::span<std::uint8_t> image, const OvkSections& sections, PixelForm form,
+                DecodeReport* report = nullptr);
 
 // Copies an index plane from 1004 block order (`source`, BlockOrderBytes
 // long) into the bottom-up rows of `target` (height * stride bytes). Columns

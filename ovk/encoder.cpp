@@ -31,13 +31,13 @@ constexpr int kRetryFloorLog2 = 5;
 // Hands the ovk file's pieces to the sink and keeps the first failure.
 class Emitter {
  public:
-  Emitter(const OvkSink& sink, EncodeReport* report) : sink_(sink), report_(report) {}
+  Emitter(const OvkSink& sink, std::int32_t blockSize) : sink_(sink), blockSize_(blockSize) {}
 
-  EncodeStatus status() const { return status_; }
-  bool ok() const { return status_ == EncodeStatus::kOk; }
+  Error status() const { return status_; }
+  bool ok() const { return status_.ok(); }
 
   void Raw(std::span<const std::uint8_t> bytes) {
-    if (ok() && !sink_(bytes)) status_ = EncodeStatus::kSinkFailed;
+    if (ok() && !sink_(bytes)) status_ = {Fault::kWriteFailed};
   }
 
   // A packed section: its 12-byte header, then the packed data.
@@ -47,9 +47,9 @@ class Emitter {
     Cbuffer packed;
     if (!Allocate(packed, bound)) return;
     std::uint32_t blockCount = 0;
-    const std::int64_t n = PackBlocks(content, packed.span(), &blockCount);
+    const std::int64_t n = PackBlocks(content, packed.span(), blockSize_, &blockCount);
     if (n < 0 || static_cast<std::uint64_t>(n) > bound) {
-      status_ = EncodeStatus::kInternal;
+      status_ = {Fault::kInternal};
       return;
     }
     std::uint8_t header[kPackedSectionHeaderSize];
@@ -65,21 +65,20 @@ class Emitter {
     if (!ok()) return false;
     if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
         buffer.Alloc(static_cast<std::int32_t>(n)) == nullptr) {
-      status_ = EncodeStatus::kNoMemory;
-      report_->failedAllocation = static_cast<std::int64_t>(n);
+      status_ = {Fault::kNoMemory, static_cast<std::int64_t>(n)};
       return false;
     }
     return true;
   }
 
-  void Fail(EncodeStatus status) {
-    if (ok()) status_ = status;
+  void Fail(Fault fault) {
+    if (ok()) status_ = {fault};
   }
 
  private:
   const OvkSink& sink_;
-  EncodeReport* report_;
-  EncodeStatus status_ = EncodeStatus::kOk;
+  std::int32_t blockSize_;
+  Error status_;
 };
 
 // The picture's rows in the order wanted: the caller's bytes when they stand
@@ -115,8 +114,9 @@ std::int64_t EncodeTiles(const std::uint8_t* pixels, std::int32_t width, std::in
   for (std::int32_t j = 0; j < height / tileHeight; ++j) {
     for (std::int32_t i = 0; i < width / tileWidth; ++i) {
       if (stream.size() - offset < bound) return -2;
-      const std::uint8_t* tile = pixels + static_cast<std::size_t>(j) * tileHeight * width +
-                                 static_cast<std::size_t>(i) * tileWidth;
+      const std::uint8_t* tile =
+          pixels + static_cast<std::size_t>(j * tileHeight) * static_cast<std::size_t>(width) +
+          static_cast<std::size_t>(i * tileWidth);
       const std::int32_t n = EncodeTile(tile, width, tileWidth, tileHeight, stream.subspan(offset));
       if (n < 0) return -1;
       offset += static_cast<std::size_t>(n);
@@ -151,13 +151,13 @@ void Write1006(const SourceImage& image, const OvkTarget& target,
     report->tileHeightLog2 = heightLog2;
     length = EncodeTiles(pixels.data(), width, height, widthLog2, heightLog2, work.span());
     if (length == -2) {
-      out.Fail(EncodeStatus::kInternal);
+      out.Fail(Fault::kInternal);
       return;
     }
     if (length >= 0) break;
     ++report->tileOverflows;
     if (widthLog2 <= kRetryFloorLog2 && heightLog2 <= kRetryFloorLog2) {
-      out.Fail(EncodeStatus::kTileOverflow);
+      out.Fail(Fault::kTileOverflow);
       return;
     }
     if (widthLog2 > kRetryFloorLog2) --widthLog2;
@@ -196,8 +196,8 @@ bool IsWritableShape(std::int32_t bitCount, std::int32_t width, std::int32_t row
   return target.version != kVersion1006 || (width <= kMaxCcpiSide && rows <= kMaxCcpiSide);
 }
 
-SourceStatus ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget& target,
-                           SourceImage* image) {
+Error ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget& target,
+                    SourceImage* image) {
   *image = SourceImage{};
   // The headers as far as the file holds them; a field past its end reads 0.
   std::uint8_t headers[bmp::kHeadersSize] = {};
@@ -211,28 +211,31 @@ SourceStatus ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget&
   image->height = bmp::GetS32(headers, bmp::kBiHeight);
   const std::int32_t width = image->width;
   const std::int32_t height = image->height;
+  const Error unsupported{Fault::kUnsupportedImage, image->bitCount, width, height};
 
   // A negative height is a top-down file; the most negative one has no
   // positive form.
-  if (height == std::numeric_limits<std::int32_t>::min()) return SourceStatus::kUnsupported;
+  if (height == std::numeric_limits<std::int32_t>::min()) return unsupported;
   const bool topDown = height < 0;
   const std::int32_t rows = topDown ? -height : height;
   if (bytes.size() < bmp::kHeadersSize || headerSize != bmp::kInfoHeaderSize ||
       !IsWritableShape(image->bitCount, width, rows, target)) {
-    return SourceStatus::kUnsupported;
+    return unsupported;
   }
   // Beyond the shape: pixel data that is run-length coded, and a palette the
   // palette areas cannot hold.
   if (compression != 0 || colorCount > bmp::kMaxPaletteEntries) {
-    return SourceStatus::kUnsupported;
+    return unsupported;
   }
-  const std::int32_t count = colorCount == 0 ? bmp::kMaxPaletteEntries : colorCount;
-  const std::uint64_t paletteEnd = bmp::kPaletteOffset + std::uint64_t{4} * count;
+  const std::int32_t count =
+      colorCount == 0 ? bmp::kMaxPaletteEntries : static_cast<std::int32_t>(colorCount);
+  const std::uint64_t paletteEnd =
+      bmp::kPaletteOffset + std::uint64_t{4} * static_cast<std::uint32_t>(count);
   const std::uint64_t pixelBytes =
       std::uint64_t{static_cast<std::uint32_t>(width)} * static_cast<std::uint32_t>(rows);
   if (paletteEnd > bytes.size() || pixelOffset > bytes.size() ||
       pixelBytes > bytes.size() - pixelOffset) {
-    return SourceStatus::kUnsupported;
+    return unsupported;
   }
 
   image->count = count;
@@ -240,13 +243,13 @@ SourceStatus ReadBmpSource(std::span<const std::uint8_t> bytes, const OvkTarget&
   image->palette = bytes.data() + bmp::kPaletteOffset;
   image->pixels = bytes.data() + pixelOffset;
   image->topDown = topDown;
-  return SourceStatus::kOk;
+  return kNoError;
 }
 
-EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
-                       const OvkSink& sink, EncodeReport* report) {
+Error EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
+                const OvkSink& sink, EncodeReport* report) {
   *report = EncodeReport{};
-  Emitter out(sink, report);
+  Emitter out(sink, target.blockSize);
 
   // The palette in ovk order (R, G, B, A), padded with zero entries to 256.
   std::uint8_t paletteArea[kPaletteAreaBytes] = {};
@@ -289,7 +292,7 @@ EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool i
       Cbuffer reordered;
       if (!out.Allocate(reordered, pixels.size())) break;
       if (!RowsToBlocks(pixels, reordered.span(), image.height, image.width)) {
-        out.Fail(EncodeStatus::kInternal);
+        out.Fail(Fault::kInternal);
         break;
       }
       out.Packed(reordered.span());
@@ -299,7 +302,7 @@ EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool i
       Write1006(image, target, paletteArea, out, report);
       break;
     default:
-      out.Fail(EncodeStatus::kInternal);
+      out.Fail(Fault::kInternal);
       break;
   }
   return out.status();

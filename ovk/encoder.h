@@ -12,13 +12,18 @@
 #include <functional>
 #include <span>
 
+#include "io/error.h"
+#include "pack/pack.h"
+
 namespace ovk {
 
-// The file to write: its version and, for 1006, whether the tile stream is
-// stored as a packed section.
+// The file to write: its version, for 1006 whether the tile stream is stored
+// as a packed section, and the block size of its packed sections
+// (IsBlockSize in pack/pack.h).
 struct OvkTarget {
   std::uint32_t version = 0;
   bool packed = false;
+  std::int32_t blockSize = kDefaultBlockSize;
 };
 
 // True for a picture of the shape the writer takes: 8 bits per pixel, sides
@@ -27,15 +32,10 @@ struct OvkTarget {
 bool IsWritableShape(std::int32_t bitCount, std::int32_t width, std::int32_t rows,
                      const OvkTarget& target);
 
-enum class SourceStatus {
-  kOk,
-  kUnsupported,  // not a picture this program can write (see ReadBmpSource)
-};
-
 // A picture to write, as ReadBmpSource finds it. `bitCount`, `width` and
 // `height` are the values the BMP headers state (0 for a field past the end
-// of a short file), for the message that refuses the picture. When the status
-// is kOk, `height` is the number of rows (positive even for a top-down file),
+// of a short file), as the error that refuses the picture carries them. When
+// the picture is accepted, `height` is the number of rows (positive even for a top-down file),
 // `pixels` points at `height` rows of `width` bytes, bottom-up unless
 // `topDown`, and `palette` at `count` entries of blue, green, red, alpha.
 // Both point into the caller's bytes, which the writer never changes.
@@ -54,37 +54,30 @@ struct SourceImage {
 // 256 colours, width and height multiples of 16 and not 0, headers, palette
 // and pixel rows inside the bytes, and for version 1006 sides below 32768. A
 // top-down BMP (negative height) is accepted. `bmp` must stay alive and
-// unchanged while `image` is used.
-SourceStatus ReadBmpSource(std::span<const std::uint8_t> bmp, const OvkTarget& target,
-                           SourceImage* image);
+// unchanged while `image` is used. Fault::kUnsupportedImage (with the bit
+// count, width and height the headers state) for any other file.
+Error ReadBmpSource(std::span<const std::uint8_t> bmp, const OvkTarget& target, SourceImage* image);
 
 // Receives the bytes of the ovk file in file order; false stops the writing.
 using OvkSink = std::function<bool(std::span<const std::uint8_t>)>;
 
-enum class EncodeStatus {
-  kOk,
-  kNoMemory,      // a buffer of `failedAllocation` bytes could not be had
-  kTileOverflow,  // version 1006: a tile cannot be coded even at the smallest tile size
-  kSinkFailed,    // the sink refused the bytes
-  kInternal,      // a size bound that always holds did not; nothing more was written
-};
-
 struct EncodeReport {
   // Version 1006: how many times a tile could not be coded. Each one before
-  // the last, on a kTileOverflow result, and each one on a kOk result led to
-  // a retry with smaller tiles.
+  // the last, on a kTileOverflow result, and each one on success led to a
+  // retry with smaller tiles.
   int tileOverflows = 0;
   // The tile size of the last attempt.
   int tileWidthLog2 = 0;
   int tileHeightLog2 = 0;
-  std::int64_t failedAllocation = 0;
 };
 
 // Writes `image` (checked by ReadBmpSource) as an ovk file of `target`, with
-// every palette entry's alpha made 255 when `ignoreAlpha` is set. Packed
-// sections use the block size set with SetBlockSize (pack/pack.h). The
+// every palette entry's alpha made 255 when `ignoreAlpha` is set. The
 // picture is only read: rows wanted in the other order are copied first.
-EncodeStatus EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
-                       const OvkSink& sink, EncodeReport* report);
+// Fault::kNoMemory (with the size), kTileOverflow, kWriteFailed when the sink
+// refuses bytes, or kInternal; what was handed to the sink before stays
+// there.
+Error EncodeOvk(const SourceImage& image, const OvkTarget& target, bool ignoreAlpha,
+                const OvkSink& sink, EncodeReport* report);
 
 }  // namespace ovk

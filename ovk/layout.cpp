@@ -123,7 +123,8 @@ Error ReadOvkHeader(std::span<const std::uint8_t> file, OvkHeader* h) {
   } else {
     h->headerSize = (h->version == kVersion1004 || h->version == kVersion1005) ? kLargeHeaderSize
                                                                                : kSmallHeaderSize;
-    if (!r.ReadS32(&h->width) || !r.ReadS32(&h->height) || !r.Seek(h->headerSize)) {
+    if (!r.ReadS32(&h->width) || !r.ReadS32(&h->height) ||
+        !r.Seek(static_cast<std::size_t>(h->headerSize))) {
       return Error{Fault::kDamaged};
     }
   }
@@ -146,7 +147,7 @@ Error WalkOvk(std::span<const std::uint8_t> file, OvkSections* out) {
   if (!header.ok()) return header;
   const OvkHeader& h = out->header;
   ByteReader r(file);
-  r.Seek(h.headerSize);
+  r.Seek(static_cast<std::size_t>(h.headerSize));
 
   switch (h.version) {
     case kVersion1000: {

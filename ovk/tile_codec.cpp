@@ -442,7 +442,8 @@ std::int32_t DecodeTile(std::span<const std::uint8_t> in, std::uint8_t* dest,
   const std::uint8_t* const data = in.data();
   const int entries = data[0];
   if (entries == 0) return -1;  // every tile has at least one quad to decode
-  const std::size_t tableBytes = static_cast<std::size_t>(kQuadBytes) * entries;
+  const std::size_t tableBytes =
+      static_cast<std::size_t>(kQuadBytes) * static_cast<std::size_t>(entries);
   if (tableBytes >= size) return -1;  // the table runs past the data
   const std::uint8_t* const table = data + 1;
   // Literals of 4 * N and up would name a transform above 3.

@@ -29,8 +29,6 @@ namespace {
 
 using namespace packed;
 
-std::int32_t g_blockSize = kDefaultBlockSize;
-
 // Most bytes one token, or the end code with the trailing byte, adds to the
 // output, reserved flag-word slots included (a long run adds at most 11).
 constexpr std::size_t kMaxTokenBytes = 16;
@@ -758,15 +756,6 @@ std::int64_t PackPiece(PackState& state, std::span<const std::uint8_t> block,
 
 }  // namespace
 
-void SetBlockSize(std::int32_t blockSize) {
-  g_blockSize =
-      blockSize >= kMinBlockSize && blockSize <= kMaxBlockSize ? blockSize : kDefaultBlockSize;
-}
-
-std::int32_t GetBlockSize() {
-  return g_blockSize;
-}
-
 std::size_t PackBound(std::size_t n) {
   // A block packs to at most 9 bits per byte (all literals) plus a few bytes
   // of framing, and a block of the smallest size is never split, so a quarter
@@ -786,9 +775,10 @@ std::int64_t PackBlock(std::span<std::uint8_t> out, std::span<const std::uint8_t
 }
 
 std::int64_t PackBlocks(std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-                        std::uint32_t* blockCount) {
+                        std::int32_t blockSizeSetting, std::uint32_t* blockCount) {
   if (blockCount != nullptr) *blockCount = 0;
-  const std::size_t blockSize = static_cast<std::size_t>(g_blockSize);
+  if (!IsBlockSize(blockSizeSetting)) return -1;
+  const std::size_t blockSize = static_cast<std::size_t>(blockSizeSetting);
   PackState state;
   std::size_t total = 0;
   for (std::size_t start = 0; start < in.size(); start += blockSize) {

@@ -669,19 +669,27 @@ int UnpackCodedBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
 }
 
 std::uint32_t UnpackBlocks(std::span<std::uint8_t> out, std::uint32_t capacity,
-                           std::span<const std::uint8_t> packed, std::uint32_t blockCount) {
+                           std::span<const std::uint8_t> packed, std::uint32_t blockCount,
+                           UnpackEnd* end) {
   const std::size_t limit = WriteLimit(out, capacity);
   std::size_t i = 0;
   std::size_t o = 0;
   TokenMix mix;
+  bool stopped = false;
   for (std::uint32_t b = 0; b < blockCount; ++b) {
     if (o >= limit || i > packed.size()) break;
     if (packed.size() - i <= kOffBlockMode) break;
     const int result = packed[i + kOffBlockMode] == kFlagBlockMode
                            ? FlagBlock(out, capacity, packed, &i, &o, mix)
                            : UnpackCodedBlock(out, capacity, packed, &i, &o);
-    if (result == kUnpackSectionStop) break;
+    if (result == kUnpackSectionStop) {
+      stopped = true;
+      break;
+    }
     ++i;  // the trailing byte, blocksAfter
+  }
+  if (end != nullptr) {
+    *end = o >= capacity ? UnpackEnd::kComplete : stopped ? UnpackEnd::kCorrupt : UnpackEnd::kShort;
   }
   return static_cast<std::uint32_t>(std::min<std::size_t>(o, UINT32_MAX));
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -53,6 +54,10 @@ std::size_t MaxNameBytes();
 // Output never stops silently: characters the locale cannot encode are
 // written as '?'.
 void Print(const wchar_t* format, ...);
+
+// Writes `text`, bytes as they are, on standard error: the diagnostics of the
+// libraries the program uses.
+void PrintDiagnostics(std::string_view text);
 
 // Low-level file access. Descriptors are plain ints; -1 means none.
 enum OpenFlags : int {
@@ -118,7 +123,5 @@ void ForceNamedTemporaryFiles(bool on);
 // A standard-I/O stream over a duplicate of `fd` (for libpng). Closing the
 // stream closes the duplicate only; `fd` stays open and shares the position.
 std::FILE* StreamFromDescriptor(int fd, const char* mode);
-// Opens a file by name as a standard-I/O stream.
-std::FILE* OpenStream(const std::wstring& path, const char* mode);
 
 }  // namespace platform

@@ -656,8 +656,9 @@ std::FILE* StreamFromDescriptor(int fd, const char* mode) {
   return stream;
 }
 
-std::FILE* OpenStream(const std::wstring& path, const char* mode) {
-  return std::fopen(WideToBytes(path).c_str(), mode);
+void PrintDiagnostics(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
 }
 
 }  // namespace platform

@@ -3,14 +3,14 @@
 // The PNG's kind follows from the image's bit count alone:
 //
 //   bit count            colour type     PLTE                  tRNS              samples
-//   8                    3 palette       colour count entries  pngMode 2 only:   index
+//   8                    3 palette       colour count entries  kWritten only:    index
 //                        depth 8         (256 when 0)          one per entry
 //   32, some alpha != 0  6 RGB + alpha   none                  none              B,G,R,A -> R,G,B,A
 //   32, every alpha 0    2 RGB           none                  none              B,G,R,A -> R,G,B
 //   24                   2 RGB           none                  none              B,G,R -> R,G,B
 //
 // A palette image whose pixels use indices past its colour count (a damaged
-// ovk file can give one) gets PLTE entries, and in mode 2 tRNS entries, of
+// ovk file can give one) gets PLTE entries, and with kWritten tRNS entries, of
 // zero up to the largest index used: the file stays valid, and such a pixel
 // shows as it does in the 32-bit form, transparent black.
 //
@@ -20,7 +20,7 @@
 //             IHDR  width (4), height (4), bit depth 8, colour type, compression
 //                   method 0, filter method 0, interlace method 0 (none)
 //             PLTE  3 bytes (R, G, B) per entry          palette images only
-//             tRNS  1 alpha per PLTE entry              palette images, mode 2
+//             tRNS  1 alpha per PLTE entry              palette images, kWritten
 //             IDAT  the zlib stream, in pieces of at most kIdatPiece bytes
 //             IEND  empty
 // Rows go top first (the last row of the bottom-up BMP pixel area first),
@@ -53,7 +53,6 @@
 #include <cstring>
 
 #include "io/checked_math.h"
-#include "platform/platform.h"
 #include "raster/bmp_image.h"
 #include "raster/png_deflate.h"
 
@@ -125,14 +124,16 @@ bool ReadHeader(std::span<const std::uint8_t> image, PngJob* job) {
 }
 
 const std::uint8_t* BmpRow(const PngJob& job, std::int32_t pngRow) {
-  return job.pixels + static_cast<std::size_t>(job.height - 1 - pngRow) * job.stride;
+  return job.pixels +
+         static_cast<std::size_t>(job.height - 1 - pngRow) * static_cast<std::size_t>(job.stride);
 }
 
 // True when any pixel of a 32-bit image has a non-zero fourth byte. Every
 // pixel is looked at, so that no transparency is lost.
 bool HasAlpha(const PngJob& job) {
   for (std::int32_t r = 0; r < job.height; ++r) {
-    const std::uint8_t* row = job.pixels + static_cast<std::size_t>(r) * job.stride;
+    const std::uint8_t* row =
+        job.pixels + static_cast<std::size_t>(r) * static_cast<std::size_t>(job.stride);
     std::uint32_t any = 0;  // the pixels OR-ed together: a loop without exits
     for (std::int32_t x = 0; x < job.width; ++x) {
       std::uint32_t v;
@@ -148,7 +149,8 @@ bool HasAlpha(const PngJob& job) {
 int LargestIndex(const PngJob& job) {
   std::uint8_t largest = 0;
   for (std::int32_t r = 0; r < job.height; ++r) {
-    const std::uint8_t* row = job.pixels + static_cast<std::size_t>(r) * job.stride;
+    const std::uint8_t* row =
+        job.pixels + static_cast<std::size_t>(r) * static_cast<std::size_t>(job.stride);
     largest = std::max(largest, *std::max_element(row, row + job.width));
   }
   return largest;
@@ -203,7 +205,7 @@ void AppendChunk(std::vector<std::uint8_t>* out, const char (&type)[5], const st
 
 }  // namespace
 
-bool EncodePng(std::span<const std::uint8_t> image, std::int32_t pngMode,
+bool EncodePng(std::span<const std::uint8_t> image, PaletteAlpha paletteAlpha,
                std::vector<std::uint8_t>* png) {
   png->clear();
   PngJob job;
@@ -221,8 +223,8 @@ bool EncodePng(std::span<const std::uint8_t> image, std::int32_t pngMode,
 
   // The zlib stream of the rows, made as the compressor reaches them.
   std::vector<std::uint8_t> zlib;
-  const PngRows rows{static_cast<std::size_t>(job.width) * job.pixelBytes, job.pixelBytes,
-                     static_cast<std::size_t>(job.height),
+  const PngRows rows{static_cast<std::size_t>(job.width) * static_cast<std::size_t>(job.pixelBytes),
+                     job.pixelBytes, static_cast<std::size_t>(job.height),
                      [&job](std::size_t y, std::uint8_t* out) { BuildRow(job, y, out); }};
   if (!DeflatePngRows(rows, &zlib, job.pixelBytes == 1 ? kIndexEffort : kColourEffort)) {
     return false;
@@ -251,22 +253,12 @@ bool EncodePng(std::span<const std::uint8_t> image, std::int32_t pngMode,
     }
     AppendChunk(png, "PLTE", plte, 3 * static_cast<std::size_t>(entries));
     // Every alpha goes out, opaque ones at the end included.
-    if (pngMode == 2) AppendChunk(png, "tRNS", trns, static_cast<std::size_t>(entries));
+    if (paletteAlpha == PaletteAlpha::kWritten)
+      AppendChunk(png, "tRNS", trns, static_cast<std::size_t>(entries));
   }
   for (std::size_t at = 0; at < zlib.size(); at += kIdatPiece) {
     AppendChunk(png, "IDAT", zlib.data() + at, std::min(kIdatPiece, zlib.size() - at));
   }
   AppendChunk(png, "IEND", nullptr, 0);
   return true;
-}
-
-std::int32_t WritePng(const std::wstring& path, std::span<const std::uint8_t> image,
-                      std::int32_t pngMode) {
-  std::vector<std::uint8_t> png;
-  CPngFile out;
-  if (!EncodePng(image, pngMode, &png) || !out.Open(path) || !out.Write(png) || !out.Commit()) {
-    platform::Print(L"pngファイルの作成に失敗しました(%s)\n", path.c_str());
-    return -1;
-  }
-  return 0;
 }

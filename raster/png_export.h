@@ -1,44 +1,18 @@
-// Writing a BmpImage (8, 24 or 32 bits) as a PNG file.
+// Writing a BmpImage (8, 24 or 32 bits) as a PNG file, in memory.
 #pragma once
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <vector>
 
-#include "io/output_file.h"
+// What becomes of the alpha of a palette image's entries: a tRNS chunk with
+// one alpha per PLTE entry, or nothing (every entry opaque). Images of 24 and
+// 32 bits carry their own alpha or none.
+enum class PaletteAlpha { kDropped, kWritten };
 
-// Writes the BMP image held in `image` to `path` as a PNG. pngMode 1: a
-// palette image gets no tRNS chunk; 2: it gets one alpha per palette entry.
-// The file appears whole or not at all. Prints
-// "pngファイルの作成に失敗しました(%s)\n" and returns -1 on failure; 0 on success.
-std::int32_t WritePng(const std::wstring& path, std::span<const std::uint8_t> image,
-                      std::int32_t pngMode);
-
-// The PNG file that WritePng writes, built in memory: replaces `png` with
-// its bytes. False (and nothing printed) for an image that cannot be written.
-bool EncodePng(std::span<const std::uint8_t> image, std::int32_t pngMode,
-               std::vector<std::uint8_t>* png);
-
-// The output file of one WritePng call: a temporary file beside the
-// destination that Commit() puts in place. A file that is not committed when
-// the object goes away is removed, and the destination stays as it was.
-class CPngFile {
- public:
-  CPngFile() = default;
-  CPngFile(const CPngFile&) = delete;
-  CPngFile& operator=(const CPngFile&) = delete;
-  virtual ~CPngFile() = default;
-
-  // Opens the output for `path`; false when it cannot be created.
-  bool Open(const std::wstring& path) { return output_.Open(path); }
-  // Writes all of `bytes`; false on an error or a short write.
-  bool Write(std::span<const std::uint8_t> bytes) {
-    return output_.Write(bytes.data(), bytes.size());
-  }
-  // Closes the file and moves it into place; false when that fails.
-  bool Commit() { return output_.Commit(); }
-
- private:
-  CoutputFile output_;
-};
+// Replaces `png` with the bytes of the PNG file that shows the BMP image held
+// in `image` (the layout is described in png_export.cpp). False for an image
+// that cannot be written: a header that does not describe an 8-, 24- or
+// 32-bit image inside `image`, or too large for memory.
+[[nodiscard]] bool EncodePng(std::span<const std::uint8_t> image, PaletteAlpha paletteAlpha,
+                             std::vector<std::uint8_t>* png);

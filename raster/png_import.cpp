@@ -25,9 +25,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "io/checked_math.h"
-#include "platform/platform.h"
 #include "raster/bmp_image.h"
 
 namespace {
@@ -158,9 +158,13 @@ std::uint64_t FilteredImageBytes(png_uint_32 width, png_uint_32 height, std::uin
   };
   if (!interlaced) return rows(width, height);
   std::uint64_t total = 0;
-  for (int pass = 0; pass < 7; ++pass) {
+  // libpng's pass macros mix its int constants with the unsigned sides.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+  for (unsigned pass = 0; pass < 7; ++pass) {
     total += rows(PNG_PASS_COLS(width, pass), PNG_PASS_ROWS(height, pass));
   }
+#pragma GCC diagnostic pop
   return total;
 }
 
@@ -236,7 +240,10 @@ ReadOutcome DecodePng(png_structp png, png_infop info, const ReadLimits* limits,
   // allocated, libpng's row buffers included: the BMP (its whole file) and
   // the decoded rows.
   const std::uint64_t rowBytes =
-      (static_cast<std::uint64_t>(d->width) * d->channels * d->bitDepth + 7) / 8;
+      (static_cast<std::uint64_t>(d->width) * static_cast<std::uint64_t>(d->channels) *
+           static_cast<std::uint64_t>(d->bitDepth) +
+       7) /
+      8;
   std::int32_t headers = bmp::kHeadersSize + 4 * d->colorCount;
   std::int32_t decodedSize = 0;
   if (d->width > INT32_MAX || d->height > INT32_MAX || rowBytes > INT32_MAX ||
@@ -254,7 +261,8 @@ ReadOutcome DecodePng(png_structp png, png_infop info, const ReadLimits* limits,
   // The file must be long enough to hold the image data at the densest
   // deflate coding; otherwise libpng would find the data short only after
   // the allocations below. (The sizes above keep the count far below 2^64.)
-  const std::uint64_t pixelBits = static_cast<std::uint64_t>(d->channels) * fileBitDepth;
+  const std::uint64_t pixelBits =
+      static_cast<std::uint64_t>(d->channels) * static_cast<std::uint64_t>(fileBitDepth);
   const std::uint64_t filtered =
       FilteredImageBytes(d->width, d->height, pixelBits, interlace != PNG_INTERLACE_NONE);
   if ((filtered + kMaxInflateRatio - 1) / kMaxInflateRatio > limits->sourceBytes) {
@@ -311,9 +319,10 @@ void BuildBmp(const Decoded& d, std::uint8_t* bmpBytes) {
   const std::size_t width = d.width;
   for (png_uint_32 r = 0; r < d.height; ++r) {
     const std::uint8_t* src = d.pixels + (d.height - 1 - r) * d.rowBytes;
-    std::uint8_t* dst = bmpBytes + pixelOffset + static_cast<std::size_t>(r) * d.stride;
+    std::uint8_t* dst =
+        bmpBytes + pixelOffset + static_cast<std::size_t>(r) * static_cast<std::size_t>(d.stride);
     if (d.channels == 1) {
-      std::memcpy(dst, src, (width * d.bitDepth + 7) / 8);
+      std::memcpy(dst, src, (width * static_cast<std::size_t>(d.bitDepth) + 7) / 8);
     } else if (d.channels == 3) {
       for (std::size_t x = 0; x < width; ++x, src += 3, dst += 3) {
         dst[0] = src[2];
@@ -331,20 +340,34 @@ void BuildBmp(const Decoded& d, std::uint8_t* bmpBytes) {
   }
 }
 
-// The one reading path. `stream` is a file to read through libpng's own
-// stream reader; otherwise `memory` is read through ReadFromMemory.
-std::int32_t ReadPng(Cbuffer& out, std::FILE* stream, MemorySource* memory,
-                     const ReadLimits& limits) {
+// libpng's messages, kept as the lines its default handlers would print.
+// The error handler must not return: it leaves through libpng's longjmp.
+void KeepError(png_structp png, png_const_charp message) {
+  if (auto* messages = static_cast<std::string*>(png_get_error_ptr(png))) {
+    *messages += "libpng error: ";
+    *messages += message;
+    *messages += '\n';
+  }
+  png_longjmp(png, 1);
+}
+
+void KeepWarning(png_structp png, png_const_charp message) {
+  if (auto* messages = static_cast<std::string*>(png_get_error_ptr(png))) {
+    *messages += "libpng warning: ";
+    *messages += message;
+    *messages += '\n';
+  }
+}
+
+// The one reading path: `memory` is read through ReadFromMemory.
+std::int32_t ReadPng(Cbuffer& out, MemorySource* memory, const ReadLimits& limits,
+                     std::string* messages) {
   ReadSession session;
-  session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  session.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, messages, KeepError, KeepWarning);
   if (session.png == nullptr) return 0;
   session.info = png_create_info_struct(session.png);
   if (session.info == nullptr) return 0;
-  if (stream != nullptr) {
-    png_init_io(session.png, stream);
-  } else {
-    png_set_read_fn(session.png, memory, ReadFromMemory);
-  }
+  png_set_read_fn(session.png, memory, ReadFromMemory);
 
   Decoded& d = session.decoded;
   switch (DecodePng(session.png, session.info, &limits, &d, &out)) {
@@ -360,28 +383,6 @@ std::int32_t ReadPng(Cbuffer& out, std::FILE* stream, MemorySource* memory,
   return d.total;
 }
 
-// The length of an open stream, or the largest value when it has none.
-std::uint64_t StreamLength(std::FILE* f) {
-  if (std::fseek(f, 0, SEEK_END) != 0) return UINT64_MAX;
-  const long length = std::ftell(f);
-  if (std::fseek(f, 0, SEEK_SET) != 0) return 0;  // nothing can be read
-  return length < 0 ? UINT64_MAX : static_cast<std::uint64_t>(length);
-}
-
-// Closes a stream opened by name.
-class StreamCloser {
- public:
-  explicit StreamCloser(std::FILE* f) : f_(f) {}
-  StreamCloser(const StreamCloser&) = delete;
-  StreamCloser& operator=(const StreamCloser&) = delete;
-  virtual ~StreamCloser() {
-    if (f_ != nullptr) std::fclose(f_);
-  }
-
- private:
-  std::FILE* f_;
-};
-
 }  // namespace
 
 bool HasPngSignature(std::span<const std::uint8_t> bytes) {
@@ -391,22 +392,8 @@ bool HasPngSignature(std::span<const std::uint8_t> bytes) {
   return png_sig_cmp(const_cast<std::uint8_t*>(bytes.data()), 0, kSignatureBytes) == 0;
 }
 
-std::int32_t PngToBmp(Cbuffer& out, const std::wstring& imageFile, const PngHeaderCheck& accept,
-                      PngHeaderFacts* facts) {
-  std::FILE* stream = platform::OpenStream(imageFile, "rb");
-  if (stream == nullptr) {
-    // The caller has just read this file. If it cannot be opened again, it is
-    // read as an empty file: libpng reports that as it reports a file that
-    // ends before its header, and the result is 0.
-    MemorySource nothing{nullptr, 0, 0};
-    return ReadPng(out, nullptr, &nothing, {&accept, facts, 0});
-  }
-  StreamCloser closer(stream);
-  return ReadPng(out, stream, nullptr, {&accept, facts, StreamLength(stream)});
-}
-
-std::int32_t PngBytesToBmp(Cbuffer& out, std::span<const std::uint8_t> png,
-                           const PngHeaderCheck& accept, PngHeaderFacts* facts) {
+std::int32_t PngToBmp(Cbuffer& out, std::span<const std::uint8_t> png, const PngHeaderCheck& accept,
+                      PngHeaderFacts* facts, std::string* messages) {
   MemorySource source{png.data(), png.size(), 0};
-  return ReadPng(out, nullptr, &source, {&accept, facts, png.size()});
+  return ReadPng(out, &source, {&accept, facts, png.size()}, messages);
 }

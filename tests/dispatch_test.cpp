@@ -25,6 +25,7 @@ struct Call {
   std::int32_t version = -1;
   bool ignoreAlpha = false;
   std::int32_t blockSize = -1;
+  PaletteMapping mapping;
   int result = 0;
 };
 Call g_call;
@@ -39,7 +40,7 @@ int RecordFromOvk(const std::wstring& imageFile, const std::wstring& destPath, O
 }
 
 int RecordToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
-                bool ignoreAlpha, std::int32_t blockSize) {
+                bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping) {
   ++g_call.calls;
   g_call.route = Route::kToOvk;
   g_call.imageFile = imageFile;
@@ -47,6 +48,7 @@ int RecordToOvk(const std::wstring& imageFile, const std::wstring& destPath, std
   g_call.version = version;
   g_call.ignoreAlpha = ignoreAlpha;
   g_call.blockSize = blockSize;
+  g_call.mapping = mapping;
   return g_call.result;
 }
 
@@ -106,7 +108,7 @@ TEST_F(DispatchTest, OvkInputGoesToConvertFromOvkWithItsOptions) {
 
 TEST_F(DispatchTest, OtherInputGoesToConvertToOvkWithItsOptions) {
   std::wstring input = Touch("pic.ovk.bmp");
-  EXPECT_EQ(Run({L"-V4", L"-NA", L"-b20000", L"-p", input}), 0);
+  EXPECT_EQ(Run({L"-V4", L"-NA", L"-b20000", L"-p", L"-mref.bmp", input}), 0);
   EXPECT_EQ(g_call.calls, 1);
   EXPECT_EQ(g_call.route, Route::kToOvk);
   EXPECT_EQ(g_call.imageFile, input);
@@ -114,6 +116,8 @@ TEST_F(DispatchTest, OtherInputGoesToConvertToOvkWithItsOptions) {
   EXPECT_EQ(g_call.version, 1004);
   EXPECT_TRUE(g_call.ignoreAlpha);
   EXPECT_EQ(g_call.blockSize, 20000);
+  EXPECT_TRUE(g_call.mapping.active);
+  EXPECT_EQ(g_call.mapping.reference, L"ref.bmp");
 
   // Defaults, and an option after the image file taken as the destination.
   g_call = Call{};
@@ -124,6 +128,7 @@ TEST_F(DispatchTest, OtherInputGoesToConvertToOvkWithItsOptions) {
   EXPECT_EQ(g_call.version, 1006);
   EXPECT_FALSE(g_call.ignoreAlpha);
   EXPECT_EQ(g_call.blockSize, 65535);
+  EXPECT_FALSE(g_call.mapping.active);
 }
 
 TEST_F(DispatchTest, DirectoryPassesTheExistenceCheck) {

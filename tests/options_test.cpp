@@ -110,6 +110,18 @@ TEST(ParseOptions, FileNames) {
   EXPECT_FALSE(Parse({}).imageFile.has_value());
 }
 
+TEST(ParseOptions, InspectAndPaletteMapping) {
+  Options o = Parse({L"-Ix", L"a.ovk", L"-p", L"c.png"});
+  EXPECT_TRUE(o.inspect);
+  EXPECT_EQ(o.operands, (std::vector<std::wstring>{L"a.ovk", L"-p", L"c.png"}));
+  EXPECT_EQ(o.output, OutputForm::kBmp);
+  // The last -m wins: alone it asks for the picture's own palette.
+  o = Parse({L"-Mref.ovk", L"-m"});
+  EXPECT_TRUE(o.mapping.active);
+  EXPECT_EQ(o.mapping.reference, L"");
+  EXPECT_FALSE(Parse({L"pic.png", L"-m"}).mapping.active);
+}
+
 TEST(ParseOptions, UnknownLetterOrNoLetterAsksForUsage) {
   for (const wchar_t* bad : {L"-", L"-x", L"-a", L"--", L"-?", L"-h", L"-\u30D5"}) {
     Options o;

@@ -78,6 +78,7 @@ Bytes ExpectedRgba(const Picture& p) {
 struct Decoded {
   Fault code = Fault::kNotOvk;  // what the walk or the decoder reported
   Bytes image;                  // the first bfSize bytes, palette still as the file stores it
+  ovk::DecodeReport report;     // how the packed sections ended
 };
 
 // With `swap`, the palette is turned into BMP order as the conversion does.
@@ -92,9 +93,9 @@ Decoded Decode(const Bytes& file, int pngMode, bool swap = true) {
   bmp::PutU16(image.data(), bmp::kBfType, bmp::kMagic);
   bmp::PutU32(image.data(), bmp::kBiSize, 40);
   bmp::PutU16(image.data(), bmp::kBiPlanes, 1);
-  d.code =
-      ovk::DecodeOvk(image, sections, PixelFormFor(h.version, static_cast<OutputForm>(pngMode)))
-          .fault;
+  d.code = ovk::DecodeOvk(image, sections,
+                          PixelFormFor(h.version, static_cast<OutputForm>(pngMode)), &d.report)
+               .fault;
   if (d.code == Fault::kNone) {
     image.resize(bmp::GetU32(image.data(), bmp::kBfSize));
     if (swap)
@@ -382,8 +383,23 @@ TEST_F(OvkRead, ShortSectionsLeaveZeros) {
   Bytes half = PackedSection(Bytes(p.indices.begin(), p.indices.begin() + 128));
   bmp::PutU32(half.data(), 4, 256);  // unpackedSize: the whole plane
   Append(file, half);
-  EXPECT_EQ(Decode(file, 0).image, ExpectedBmp8(p, [](int, int y) { return y < 8; }));
+  const Decoded d8 = Decode(file, 0);
+  EXPECT_EQ(d8.image, ExpectedBmp8(p, [](int, int y) { return y < 8; }));
   EXPECT_EQ(Rgba32(Decode(file, 1).image), ExpectedRgba(p, [](int, int y) { return y < 8; }));
+  // The decoder knows the plane's stream fell short, not that it was damaged.
+  EXPECT_EQ(d8.report.packedSections, 2);
+  EXPECT_EQ(d8.report.worstEnd, UnpackEnd::kShort);
+  EXPECT_EQ(d8.report.missingBytes, 128u);
+  EXPECT_EQ(Decode(Ovk1002(p), 0).report.worstEnd, UnpackEnd::kComplete);
+  // A plane whose one block starts with an invalid byte code is damaged; the
+  // picture decodes all the same, to index 0.
+  Bytes damaged = SmallHeader(1002, 16, 16);
+  Append(damaged, PackedSection(p.palette));
+  Append(damaged, Bytes{12, 0, 0, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0x03, 0x00, 0x60, 0x00});
+  const Decoded bad = Decode(damaged, 0);
+  ASSERT_EQ(bad.code, Fault::kNone);
+  EXPECT_EQ(bad.report.worstEnd, UnpackEnd::kCorrupt);
+  EXPECT_EQ(bad.report.missingBytes, 256u);
 
   // The same for 1004 and 1001, whose steps read the whole plane.
   file = LargeHeader(1004, 16, 16, 9);

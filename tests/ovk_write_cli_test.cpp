@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "driver/convert.h"
+#include "driver/write_png.h"
 #include "platform/platform.h"
-#include "raster/png_export.h"
 #include "support/bmp_builder.h"
 #include "support/ovk_test_writer.h"
 #include "support/run_process.h"
@@ -74,7 +74,7 @@ Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height) {
 // The picture as an 8-bit palette PNG with transparency, through WritePng.
 void WritePngFile(const std::string& path, const Picture& p) {
   Bytes bmp = BuildBmp(p);
-  ASSERT_EQ(WritePng(platform::BytesToWide(path), bmp, 2), 0) << path;
+  ASSERT_EQ(WritePng(platform::BytesToWide(path), bmp, PaletteAlpha::kWritten), 0) << path;
 }
 
 TEST(ConvertToOvkCli, BmpAndPngBecomeTheFileTheLayoutCallsFor) {

@@ -66,19 +66,19 @@ TEST(PngSuiteToOvk, EveryFileConvertsOrIsRefusedWithItsBitCount) {
         h.colourType == 3 && h.depth == 8 && h.width % 16 == 0 && h.height % 16 == 0;
     WriteRun first = WriteInMemory(png, 1000);
     if (!convertible) {
-      EXPECT_EQ(first.source, SourceStatus::kUnsupported);
+      EXPECT_EQ(first.source, Fault::kUnsupportedImage);
       EXPECT_EQ(first.bitCount, ImportedBitCount(h));
       EXPECT_EQ(first.width, h.width);
       EXPECT_EQ(first.height, h.height);
       ++refused;
       continue;
     }
-    ASSERT_EQ(first.source, SourceStatus::kOk);
+    ASSERT_EQ(first.source, Fault::kNone);
     const Picture expected = testing_support::PictureFromPng(png);
     for (int version : {1000, 1002, 1004, 1006, 60}) {
       SCOPED_TRACE(version);
       WriteRun run = WriteInMemory(png, version);
-      ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
+      ASSERT_EQ(run.encode, Fault::kNone);
       std::optional<Picture> back =
           testing_support::ReadBackStructurally(run.bytes, expected.palette.size() / 4);
       ASSERT_TRUE(back);
@@ -100,7 +100,7 @@ TEST(PngSuiteToOvk, DamagedFilesFailCleanlyThroughTheProgram) {
     SCOPED_TRACE(name);
     const std::string path = testing_support::DataPath("pngsuite/" + name);
     WriteRun run = WriteInMemory(ReadBytes(path), 1006);
-    EXPECT_NE(run.source, SourceStatus::kOk);
+    EXPECT_NE(run.source, Fault::kNone);
     const std::string out = dir.File(name + ".ovk");
     testing_support::ProcessResult r = testing_support::RunOvkconv({path, out});
     EXPECT_EQ(r.status, 255) << r.out << r.err;

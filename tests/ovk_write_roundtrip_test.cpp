@@ -27,14 +27,14 @@ void CheckRoundTrips(const Bytes& input, const Picture& picture) {
   for (int version : kVersions) {
     SCOPED_TRACE(version);
     WriteRun run = WriteInMemory(input, version);
-    ASSERT_EQ(run.source, SourceStatus::kOk);
-    if (run.encode == ovk::EncodeStatus::kTileOverflow) {
+    ASSERT_EQ(run.source, Fault::kNone);
+    if (run.encode == Fault::kTileOverflow) {
       EXPECT_FALSE(
           testing_support::TileStream(picture, run.report.tileWidthLog2, run.report.tileHeightLog2))
           << "gave up on tiles that can be coded";
       continue;
     }
-    ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
+    ASSERT_EQ(run.encode, Fault::kNone);
     std::optional<Picture> back =
         testing_support::ReadBackStructurally(run.bytes, picture.palette.size() / 4);
     ASSERT_TRUE(back);

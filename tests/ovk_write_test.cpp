@@ -46,11 +46,7 @@ Picture Gradient(std::int32_t width, std::int32_t height) {
   return p;
 }
 
-class WriterTest : public ::testing::Test {
- protected:
-  void SetUp() override { SetBlockSize(kDefaultBlockSize); }
-  void TearDown() override { SetBlockSize(kDefaultBlockSize); }
-};
+class WriterTest : public ::testing::Test {};
 
 // --- RowsToBlocks ---------------------------------------------------------
 
@@ -121,8 +117,8 @@ TEST(RowsToBlocks, RefusesShortBuffersAndNegativeSizes) {
 TEST_F(WriterTest, Version1000FullPalette) {
   Picture p = Gradient(16, 16);
   WriteRun run = WriteInMemory(BuildBmp(p), 1000);
-  ASSERT_EQ(run.source, SourceStatus::kOk);
-  ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
+  ASSERT_EQ(run.source, Fault::kNone);
+  ASSERT_EQ(run.encode, Fault::kNone);
   ASSERT_EQ(run.bytes.size(), 1292u);
   EXPECT_EQ(run.bytes, testing_support::Expected1000(p));
   // The first pixel row is the BMP's last stored row.
@@ -142,7 +138,7 @@ TEST_F(WriterTest, Version1000ShortPaletteIsPaddedWithZeros) {
     BmpOptions o;
     o.colorCountField = field;
     WriteRun run = WriteInMemory(BuildBmp(p, o), 1000);
-    ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
+    ASSERT_EQ(run.encode, Fault::kNone);
     ASSERT_EQ(run.bytes.size(), 1292u);
     EXPECT_EQ(run.bytes, testing_support::Expected1000(p));
     EXPECT_TRUE(std::all_of(run.bytes.begin() + 12 + 64, run.bytes.begin() + 1036,
@@ -154,7 +150,7 @@ TEST_F(WriterTest, Version1006RawSixteenBySixteenIsExactly1056Bytes) {
   Picture p = Flat(16, 16, 5, 256);
   std::fill(p.palette.begin(), p.palette.end(), 0);
   WriteRun run = WriteInMemory(BuildBmp(p), 60);
-  ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
+  ASSERT_EQ(run.encode, Fault::kNone);
   Bytes expected = {0xEE, 0x03, 0, 0, 0x18, 0x04, 0,  0, 'C', 'C', 'P', 'I',
                     7,    0,    0, 1, 4,    4,    16, 0, 16,  0,   2,   0};
   expected.resize(24 + 1024, 0);
@@ -169,18 +165,18 @@ TEST_F(WriterTest, PackedVersionsMatchTheirLayout) {
     Bytes bmp = BuildBmp(p);
     SCOPED_TRACE(entries);
     WriteRun v2 = WriteInMemory(bmp, 1002);
-    ASSERT_EQ(v2.encode, ovk::EncodeStatus::kOk);
+    ASSERT_EQ(v2.encode, Fault::kNone);
     EXPECT_EQ(v2.bytes, testing_support::Expected1002(p));
     WriteRun v4 = WriteInMemory(bmp, 1004);
-    ASSERT_EQ(v4.encode, ovk::EncodeStatus::kOk);
+    ASSERT_EQ(v4.encode, Fault::kNone);
     EXPECT_EQ(v4.bytes, testing_support::Expected1004(p));
     EXPECT_EQ(Le32(v4.bytes, 12), static_cast<std::uint32_t>(entries));
     // 64 x 48 starts at 64 x 16 tiles: the width gives 2^6, the height 2^4.
     WriteRun v6 = WriteInMemory(bmp, 1006);
-    ASSERT_EQ(v6.encode, ovk::EncodeStatus::kOk);
+    ASSERT_EQ(v6.encode, Fault::kNone);
     EXPECT_EQ(v6.bytes, testing_support::Expected1006(p, 6, 4, true));
     WriteRun raw = WriteInMemory(bmp, 60);
-    ASSERT_EQ(raw.encode, ovk::EncodeStatus::kOk);
+    ASSERT_EQ(raw.encode, Fault::kNone);
     EXPECT_EQ(raw.bytes, testing_support::Expected1006(p, 6, 4, false));
     // The packed stream unpacks to what the raw file holds.
     std::size_t pos = 24;
@@ -194,12 +190,10 @@ TEST_F(WriterTest, PackedVersionsMatchTheirLayout) {
 TEST_F(WriterTest, BlockSizeSetsTheBlocksOfEachSection) {
   Picture p = Gradient(256, 128);  // a 32768-byte index plane
   Bytes bmp = BuildBmp(p);
-  SetBlockSize(16384);
-  WriteRun small = WriteInMemory(bmp, 1002);
-  SetBlockSize(kDefaultBlockSize);
+  WriteRun small = WriteInMemory(bmp, 1002, false, 16384);
   WriteRun large = WriteInMemory(bmp, 1002);
-  ASSERT_EQ(small.encode, ovk::EncodeStatus::kOk);
-  ASSERT_EQ(large.encode, ovk::EncodeStatus::kOk);
+  ASSERT_EQ(small.encode, Fault::kNone);
+  ASSERT_EQ(large.encode, Fault::kNone);
   const std::size_t pixelSection = 12 + 4 + Le32(small.bytes, 12);
   EXPECT_EQ(Le32(small.bytes, pixelSection + 8), 2u);
   EXPECT_EQ(Le32(large.bytes, 12 + 4 + Le32(large.bytes, 12) + 8), 1u);
@@ -239,8 +233,8 @@ TEST_F(WriterTest, TopDownBmpWritesTheSameFileAsItsBottomUpTwin) {
     SCOPED_TRACE(version);
     WriteRun a = WriteInMemory(BuildBmp(p), version);
     WriteRun b = WriteInMemory(BuildBmp(p, topDown), version);
-    ASSERT_EQ(b.source, SourceStatus::kOk);
-    ASSERT_EQ(b.encode, ovk::EncodeStatus::kOk);
+    ASSERT_EQ(b.source, Fault::kNone);
+    ASSERT_EQ(b.encode, Fault::kNone);
     EXPECT_EQ(a.bytes, b.bytes);
     // The writer reads the picture; it never reorders the caller's rows.
     EXPECT_TRUE(a.inputUnchanged);
@@ -269,7 +263,7 @@ TEST_F(WriterTest, TileSizeFollowsTheTrailingZeroBitsOfEachSide) {
     std::mt19937 rng(c.width);
     Picture p = RandomPicture(rng, c.width, c.height, 2, 30);
     WriteRun run = WriteInMemory(BuildBmp(p), 60);
-    ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
+    ASSERT_EQ(run.encode, Fault::kNone);
     EXPECT_EQ(run.report.tileOverflows, 0);
     EXPECT_EQ(run.bytes[16], c.wlog);
     EXPECT_EQ(run.bytes[17], c.hlog);
@@ -284,7 +278,7 @@ Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height) {
 
 TEST_F(WriterTest, NoiseOverflowsEveryTileSizeAndGivesUp) {
   WriteRun run = WriteInMemory(BuildBmp(Noise(1, 256, 128)), 1006);
-  EXPECT_EQ(run.encode, ovk::EncodeStatus::kTileOverflow);
+  EXPECT_EQ(run.encode, Fault::kTileOverflow);
   EXPECT_EQ(run.report.tileOverflows, 3);  // (7, 6), (6, 5), (5, 5)
   EXPECT_EQ(run.report.tileWidthLog2, 5);
   EXPECT_EQ(run.report.tileHeightLog2, 5);
@@ -294,14 +288,14 @@ TEST_F(WriterTest, NoiseOverflowsEveryTileSizeAndGivesUp) {
 TEST_F(WriterTest, NarrowNoiseSucceedsOnTheSecondAttempt) {
   Picture p = Noise(2, 48, 128);
   WriteRun run = WriteInMemory(BuildBmp(p), 60);
-  ASSERT_EQ(run.encode, ovk::EncodeStatus::kOk);
+  ASSERT_EQ(run.encode, Fault::kNone);
   EXPECT_EQ(run.report.tileOverflows, 1);
   EXPECT_EQ(run.bytes[16], 4);
   EXPECT_EQ(run.bytes[17], 5);
   EXPECT_EQ(run.bytes, testing_support::Expected1006(p, 4, 5, false));
   // A 16 x 16 noise tile has 64 quads and always fits.
   WriteRun small = WriteInMemory(BuildBmp(Noise(3, 16, 16)), 60);
-  EXPECT_EQ(small.encode, ovk::EncodeStatus::kOk);
+  EXPECT_EQ(small.encode, Fault::kNone);
   EXPECT_EQ(small.report.tileOverflows, 0);
 }
 
@@ -314,7 +308,7 @@ TEST_F(WriterTest, SinkFailureStopsTheWriting) {
     ovk::OvkTarget target;
     ASSERT_TRUE(TargetForVersion(version, &target));
     SourceImage image;
-    ASSERT_EQ(PrepareSource(input.span(), target, &image), SourceStatus::kOk);
+    ASSERT_EQ(PrepareSource(input.span(), target, &image), Fault::kNone);
     int calls = 0;
     ovk::EncodeReport report;
     EXPECT_EQ(ovk::EncodeOvk(
@@ -324,7 +318,7 @@ TEST_F(WriterTest, SinkFailureStopsTheWriting) {
                     return false;
                   },
                   &report),
-              ovk::EncodeStatus::kSinkFailed)
+              Fault::kWriteFailed)
         << version;
     EXPECT_EQ(calls, 1) << "no piece is offered after a refusal; version " << version;
   }
@@ -352,8 +346,8 @@ struct Refusal {
   const char* what;
   Bytes bytes;
   int version;
-  SourceStatus status;
-  std::int32_t bitCount, width, height;  // as reported, for kUnsupported
+  Fault status;
+  std::int32_t bitCount, width, height;  // as reported, for kUnsupportedImage
 };
 
 void CheckRefusals(const std::vector<Refusal>& cases) {
@@ -361,10 +355,14 @@ void CheckRefusals(const std::vector<Refusal>& cases) {
     SCOPED_TRACE(r.what);
     WriteRun run = WriteInMemory(r.bytes, r.version);
     EXPECT_EQ(run.source, r.status);
-    if (r.status == SourceStatus::kUnsupported) {
+    if (r.status == Fault::kUnsupportedImage) {
       EXPECT_EQ(run.bitCount, r.bitCount);
       EXPECT_EQ(run.width, r.width);
       EXPECT_EQ(run.height, r.height);
+      // The error carries the same facts for its message.
+      EXPECT_EQ(run.source.value, r.bitCount);
+      EXPECT_EQ(run.source.width, r.width);
+      EXPECT_EQ(run.source.height, r.height);
     }
     EXPECT_TRUE(run.bytes.empty());
   }
@@ -388,52 +386,52 @@ TEST(WriterInputs, RefusedAsTheHeadersDescribeThem) {
   Picture wide = Gradient(40, 16);
   Picture tall = Gradient(16, 24);
   CheckRefusals({
-      {"24 bits", BuildBmp(p, o24), 1006, SourceStatus::kUnsupported, 24, 32, 16},
-      {"12-byte header", WithField32(good, 14, 12), 1006, SourceStatus::kUnsupported, 8, 32, 16},
-      {"width 40", BuildBmp(wide), 1006, SourceStatus::kUnsupported, 8, 40, 16},
-      {"height 24", BuildBmp(tall), 1000, SourceStatus::kUnsupported, 8, 16, 24},
-      {"run-length coded", BuildBmp(p, rle), 1000, SourceStatus::kUnsupported, 8, 32, 16},
-      {"257 colours", BuildBmp(p, many), 1000, SourceStatus::kUnsupported, 8, 32, 16},
-      {"width 0", WithField32(good, 18, 0), 1000, SourceStatus::kUnsupported, 8, 0, 16},
+      {"24 bits", BuildBmp(p, o24), 1006, Fault::kUnsupportedImage, 24, 32, 16},
+      {"12-byte header", WithField32(good, 14, 12), 1006, Fault::kUnsupportedImage, 8, 32, 16},
+      {"width 40", BuildBmp(wide), 1006, Fault::kUnsupportedImage, 8, 40, 16},
+      {"height 24", BuildBmp(tall), 1000, Fault::kUnsupportedImage, 8, 16, 24},
+      {"run-length coded", BuildBmp(p, rle), 1000, Fault::kUnsupportedImage, 8, 32, 16},
+      {"257 colours", BuildBmp(p, many), 1000, Fault::kUnsupportedImage, 8, 32, 16},
+      {"width 0", WithField32(good, 18, 0), 1000, Fault::kUnsupportedImage, 8, 0, 16},
       {"width -32", WithField32(good, 18, static_cast<std::uint32_t>(-32)), 1000,
-       SourceStatus::kUnsupported, 8, -32, 16},
-      {"height 0", WithField32(good, 22, 0), 1000, SourceStatus::kUnsupported, 8, 32, 0},
-      {"height INT_MIN", WithField32(good, 22, 0x80000000u), 1000, SourceStatus::kUnsupported, 8,
-       32, INT32_MIN},
+       Fault::kUnsupportedImage, 8, -32, 16},
+      {"height 0", WithField32(good, 22, 0), 1000, Fault::kUnsupportedImage, 8, 32, 0},
+      {"height INT_MIN", WithField32(good, 22, 0x80000000u), 1000, Fault::kUnsupportedImage, 8, 32,
+       INT32_MIN},
   });
 }
 
 TEST(WriterInputs, TruncatedFilesAreRefusedWithoutReadingPastThem) {
   Picture p = Gradient(32, 16);
   const Bytes good = BuildBmp(p);
-  ASSERT_EQ(WriteInMemory(good, 1000).source, SourceStatus::kOk);
+  ASSERT_EQ(WriteInMemory(good, 1000).source, Fault::kNone);
   const Bytes oneShort(good.begin(), good.end() - 1);
   const Bytes headersOnly(good.begin(), good.begin() + 54);
   const Bytes halfHeader(good.begin(), good.begin() + 30);  // bit count at 28 is present
   CheckRefusals({
-      {"last pixel missing", oneShort, 1000, SourceStatus::kUnsupported, 8, 32, 16},
-      {"palette missing", headersOnly, 1002, SourceStatus::kUnsupported, 8, 32, 16},
-      {"half a header", halfHeader, 1004, SourceStatus::kUnsupported, 8, 32, 16},
-      {"just BM", Bytes{'B', 'M'}, 1006, SourceStatus::kUnsupported, 0, 0, 0},
+      {"last pixel missing", oneShort, 1000, Fault::kUnsupportedImage, 8, 32, 16},
+      {"palette missing", headersOnly, 1002, Fault::kUnsupportedImage, 8, 32, 16},
+      {"half a header", halfHeader, 1004, Fault::kUnsupportedImage, 8, 32, 16},
+      {"just BM", Bytes{'B', 'M'}, 1006, Fault::kUnsupportedImage, 0, 0, 0},
       {"pixel offset past the end", WithField32(good, 10, 0xFFFFFFF0u), 1000,
-       SourceStatus::kUnsupported, 8, 32, 16},
+       Fault::kUnsupportedImage, 8, 32, 16},
       {"pixel offset leaves too few rows", WithField32(good, 10, 54 + 1024 + 1), 1000,
-       SourceStatus::kUnsupported, 8, 32, 16},
+       Fault::kUnsupportedImage, 8, 32, 16},
   });
   // The same bytes with a 16-entry colour count need only 64 palette bytes.
   Bytes small = WithField32(good, 46, 16);
-  EXPECT_EQ(WriteInMemory(small, 1000).source, SourceStatus::kOk);
+  EXPECT_EQ(WriteInMemory(small, 1000).source, Fault::kNone);
 }
 
 TEST(WriterInputs, ContentNotNameDecidesAndOthersAreNotImages) {
   CheckRefusals({
-      {"empty", Bytes{}, 1006, SourceStatus::kNotImage, 0, 0, 0},
-      {"one B", Bytes{'B'}, 1006, SourceStatus::kNotImage, 0, 0, 0},
-      {"text", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, 1006, SourceStatus::kNotImage, 0, 0, 0},
+      {"empty", Bytes{}, 1006, Fault::kNotImage, 0, 0, 0},
+      {"one B", Bytes{'B'}, 1006, Fault::kNotImage, 0, 0, 0},
+      {"text", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, 1006, Fault::kNotImage, 0, 0, 0},
       {"seven signature bytes", Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A}, 1006,
-       SourceStatus::kNotImage, 0, 0, 0},
+       Fault::kNotImage, 0, 0, 0},
       {"signature then nothing", Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, 1006,
-       SourceStatus::kPngFailed, 0, 0, 0},
+       Fault::kPngUnreadable, 0, 0, 0},
   });
 }
 
@@ -441,17 +439,17 @@ TEST(WriterInputs, Version1006RefusesSidesOf32768) {
   // 32768 x 16: accepted by the versions with 32-bit sizes only.
   Picture wide = Flat(32768, 16, 1, 2);
   Bytes bmp = BuildBmp(wide);
-  EXPECT_EQ(WriteInMemory(bmp, 1000).source, SourceStatus::kOk);
+  EXPECT_EQ(WriteInMemory(bmp, 1000).source, Fault::kNone);
   WriteRun refused = WriteInMemory(bmp, 1006);
-  EXPECT_EQ(refused.source, SourceStatus::kUnsupported);
+  EXPECT_EQ(refused.source, Fault::kUnsupportedImage);
   EXPECT_EQ(refused.width, 32768);
-  EXPECT_EQ(WriteInMemory(bmp, 60).source, SourceStatus::kUnsupported);
+  EXPECT_EQ(WriteInMemory(bmp, 60).source, Fault::kUnsupportedImage);
   Picture tall = Flat(16, 32768, 1, 2);
-  EXPECT_EQ(WriteInMemory(BuildBmp(tall), 60).source, SourceStatus::kUnsupported);
+  EXPECT_EQ(WriteInMemory(BuildBmp(tall), 60).source, Fault::kUnsupportedImage);
   // 32752 is the largest multiple of 16 that fits.
   Picture largest = Flat(32752, 16, 1, 2);
   WriteRun ok = WriteInMemory(BuildBmp(largest), 60);
-  ASSERT_EQ(ok.encode, ovk::EncodeStatus::kOk);
+  ASSERT_EQ(ok.encode, Fault::kNone);
   EXPECT_EQ(Le16(ok.bytes, 18), 32752);
   EXPECT_EQ(ok.bytes[16], 4);  // 32752 = 16 * 2047
 }

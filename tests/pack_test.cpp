@@ -12,15 +12,12 @@
 
 #include "pack/pack.h"
 #include "pack/unpack.h"
-#include "support/block_size_guard.h"
 #include "support/reference_packer.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using testing_support::ReferencePackBlocks;
-
-using testing_support::BlockSizeGuard;
 
 struct Packed {
   std::int64_t length = -1;
@@ -32,13 +29,14 @@ constexpr std::uint8_t kCanary = 0xA7;
 
 // PackBlocks into a buffer of PackBound bytes, or of `room` bytes when given,
 // that is not zero-filled, with a guard of canary bytes behind it.
-Packed Pack(const Bytes& in, std::size_t room = SIZE_MAX) {
+Packed Pack(const Bytes& in, std::size_t room = SIZE_MAX,
+            std::int32_t blockSize = kDefaultBlockSize) {
   if (room == SIZE_MAX) room = PackBound(in.size());
   Bytes buffer(room + 64, kCanary);
   std::fill(buffer.begin(), buffer.begin() + room, 0xEE);
   Packed p;
   p.blocks = 12345;
-  p.length = PackBlocks(in, std::span(buffer).first(room), &p.blocks);
+  p.length = PackBlocks(in, std::span(buffer).first(room), blockSize, &p.blocks);
   for (std::size_t g = room; g < buffer.size(); ++g) {
     EXPECT_EQ(buffer[g], kCanary) << "write past the output at " << g;
   }
@@ -46,9 +44,14 @@ Packed Pack(const Bytes& in, std::size_t room = SIZE_MAX) {
   return p;
 }
 
-Bytes Unpack(const Bytes& packed, std::size_t size, std::uint32_t blocks) {
+// Unpacks into `size` bytes and expects the stream to end as `expectedEnd`.
+Bytes Unpack(const Bytes& packed, std::size_t size, std::uint32_t blocks,
+             UnpackEnd expectedEnd = UnpackEnd::kComplete) {
   Bytes out(size + 1, 0);
-  UnpackBlocks(out, static_cast<std::uint32_t>(size), packed, blocks);
+  UnpackEnd end = UnpackEnd::kComplete;
+  const std::uint32_t reached =
+      UnpackBlocks(out, static_cast<std::uint32_t>(size), packed, blocks, &end);
+  EXPECT_EQ(end, expectedEnd) << "reached " << reached << " of " << size;
   out.pop_back();
   return out;
 }
@@ -125,10 +128,9 @@ TEST(PackGolden, FarMatchSharesAFlagWordWithLiterals) {
 }
 
 TEST(PackGolden, BlockBoundaries) {
-  BlockSizeGuard guard(0x4000);
   // Exactly one block: blocksAfter 0.
   Bytes one = Random(0x4000, 7);
-  Packed p = Pack(one);
+  Packed p = Pack(one, SIZE_MAX, 0x4000);
   EXPECT_EQ(p.blocks, 1u);
   EXPECT_EQ(p.bytes.back(), 0);
   EXPECT_EQ(Unpack(p.bytes, one.size(), p.blocks), one);
@@ -136,7 +138,7 @@ TEST(PackGolden, BlockBoundaries) {
   // code fills the first flag word so the marker takes the reserved slot.
   Bytes two = one;
   two.push_back(0xC3);
-  p = Pack(two);
+  p = Pack(two, SIZE_MAX, 0x4000);
   EXPECT_EQ(p.blocks, 2u);
   ASSERT_GT(p.bytes.size(), 7u);
   const std::size_t firstEnd = p.bytes[0] | (p.bytes[1] << 8);
@@ -148,7 +150,7 @@ TEST(PackGolden, BlockBoundaries) {
   // repeated pattern starts over with literals.
   Bytes repeated(0x4000 + 64);
   for (std::size_t k = 0; k < repeated.size(); ++k) repeated[k] = static_cast<std::uint8_t>(k % 7);
-  p = Pack(repeated);
+  p = Pack(repeated, SIZE_MAX, 0x4000);
   EXPECT_EQ(p.bytes, ReferencePackBlocks(repeated, 0x4000).bytes);
   const std::size_t secondAt = (p.bytes[0] | (p.bytes[1] << 8)) + 1;
   ASSERT_GT(p.bytes.size(), secondAt + 9);
@@ -159,17 +161,31 @@ TEST(PackGolden, BlockBoundaries) {
   EXPECT_EQ(Unpack(p.bytes, repeated.size(), p.blocks), repeated);
 }
 
-TEST(PackBlockSize, OutOfRangeValuesFallBackToTheDefault) {
-  BlockSizeGuard guard(0x4000);
-  EXPECT_EQ(GetBlockSize(), 0x4000);
-  SetBlockSize(0x3FFF);
-  EXPECT_EQ(GetBlockSize(), kDefaultBlockSize);
-  SetBlockSize(0x8000);
-  EXPECT_EQ(GetBlockSize(), 0x8000);
-  SetBlockSize(0x10000);
-  EXPECT_EQ(GetBlockSize(), kDefaultBlockSize);
-  SetBlockSize(-1);
-  EXPECT_EQ(GetBlockSize(), kDefaultBlockSize);
+// How a stream ends tells a short stream from a damaged one: the same
+// packed bytes asked for more than they hold, cut inside a block, or with
+// the first block's mode byte made an invalid byte code.
+TEST(UnpackEnd, TellsShortStreamsFromDamagedOnes) {
+  const Bytes in = Random(3000, 11);
+  const Packed p = Pack(in);
+  ASSERT_GT(p.length, 20);
+  EXPECT_EQ(Unpack(p.bytes, in.size(), p.blocks), in);
+  const Bytes more = Unpack(p.bytes, in.size() + 10, p.blocks, UnpackEnd::kShort);
+  EXPECT_TRUE(std::equal(in.begin(), in.end(), more.begin()));
+  Unpack(Bytes(p.bytes.begin(), p.bytes.end() - 10), in.size(), p.blocks, UnpackEnd::kCorrupt);
+  // A byte-coded block whose first code is 0x60, which no token uses.
+  Unpack(Bytes{0x03, 0x00, 0x60, 0x00}, 4, 1, UnpackEnd::kCorrupt);
+  // A section stating more blocks than its data holds is short, not damaged.
+  Unpack(p.bytes, in.size() + 10, p.blocks + 1, UnpackEnd::kShort);
+}
+
+TEST(PackBlockSize, OnlyUsableSizesArePacked) {
+  const Bytes in = Random(100, 5);
+  for (std::int32_t size : {0x4000, 0x8000, 0xFFFF}) EXPECT_GT(Pack(in, SIZE_MAX, size).length, 0);
+  for (std::int32_t size : {0x3FFF, 0x10000, 0, -1}) {
+    const Packed p = Pack(in, SIZE_MAX, size);
+    EXPECT_EQ(p.length, -1) << size;
+    EXPECT_EQ(p.blocks, 0u) << size;
+  }
 }
 
 // Checks that `packed` is a chain of `count` blocks, each within 16 bits of
@@ -269,11 +285,10 @@ TEST(PackCapacity, NeverWritesPastTheOutput) {
 
 TEST(PackCapacity, BoundCoversEveryBlockSize) {
   for (std::int32_t size : {0x4000, 0x5A5A, 0xFFFF}) {
-    BlockSizeGuard guard(size);
     for (std::size_t n :
          {std::size_t{1}, std::size_t{0x4000}, std::size_t{0x4001}, std::size_t{3 * 0xFFFF + 5}}) {
       const Bytes in = Random(n, static_cast<std::uint32_t>(n + size));
-      const Packed p = Pack(in);
+      const Packed p = Pack(in, SIZE_MAX, size);
       ASSERT_GE(p.length, 0) << size << " " << n;
       EXPECT_EQ(Unpack(p.bytes, in.size(), p.blocks), in);
       ExpectBlockChain(p.bytes, p.blocks);

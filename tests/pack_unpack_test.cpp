@@ -13,7 +13,6 @@
 #include "pack/pack.h"
 #include "pack/packed_format.h"
 #include "pack/unpack.h"
-#include "support/block_size_guard.h"
 #include "support/reference_packer.h"
 
 namespace {
@@ -297,11 +296,11 @@ TEST(UnpackLimits, DamagedLongStreamsDecodeAsThePlainDecoderDoes) {
   // are the plain decoder's.
   std::mt19937 rng(515);
   for (int trial = 0; trial < 300; ++trial) {
-    testing_support::BlockSizeGuard guard(trial % 2 == 0 ? 0x4000 : kDefaultBlockSize);
+    const std::int32_t blockSize = trial % 2 == 0 ? 0x4000 : kDefaultBlockSize;
     const Bytes content = LongContent(rng);
     Bytes packed(PackBound(content.size()));
     std::uint32_t blocks = 0;
-    packed.resize(static_cast<std::size_t>(PackBlocks(content, packed, &blocks)));
+    packed.resize(static_cast<std::size_t>(PackBlocks(content, packed, blockSize, &blocks)));
     switch (trial % 6) {
       case 1:
         for (int f = 1 + static_cast<int>(rng() % 6); f > 0; --f) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/write_png.h"
 #include "platform/platform.h"
 #include "raster/bmp_image.h"
 #include "raster/png_deflate.h"
@@ -129,7 +130,8 @@ class PngExport : public testing::Test {
   int Write(const Bytes& bmp, int mode, const std::string& name = "out.png") {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    int r = WritePng(platform::BytesToWide(dir.File(name)), bmp, mode);
+    int r = WritePng(platform::BytesToWide(dir.File(name)), bmp,
+                     mode == 2 ? PaletteAlpha::kWritten : PaletteAlpha::kDropped);
     printed = testing::internal::GetCapturedStdout();
     errors = testing::internal::GetCapturedStderr();
     return r;
@@ -319,7 +321,7 @@ int WriteUnderSizeLimit(const ScratchDir& dir, const Bytes& bmp) {
   signal(SIGXFSZ, SIG_IGN);
   rlimit limit{4096, 4096};
   setrlimit(RLIMIT_FSIZE, &limit);
-  int r = WritePng(platform::BytesToWide(dir.File("out.png")), bmp, 1);
+  int r = WritePng(platform::BytesToWide(dir.File("out.png")), bmp, PaletteAlpha::kDropped);
   bool untouched = ReadBytes(dir.File("out.png")) == Bytes{'o', 'l', 'd'};
   auto entries = std::distance(std::filesystem::directory_iterator(dir.path()), {});
   return r == -1 && untouched && entries == 1 ? 0 : 1;
@@ -352,7 +354,7 @@ TEST_F(PngExport, RoundTripsThroughTheImporter) {
     if (bits == 32) bmp[54 + 3] = 1;  // at least one alpha
     ASSERT_EQ(Write(bmp, 2), 0);
     Cbuffer back;
-    ASSERT_EQ(PngToBmp(back, platform::BytesToWide(dir.File("out.png"))),
+    ASSERT_EQ(PngToBmp(back, ReadBytes(dir.File("out.png"))),
               static_cast<std::int32_t>(bmp.size()));
     ASSERT_EQ(Bytes(back.data(), back.data() + back.size()), bmp)
         << "trial " << trial << ": " << w << "x" << h << "x" << bits;

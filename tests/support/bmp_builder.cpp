@@ -80,6 +80,23 @@ std::vector<std::uint8_t> BuildBmp(const Picture& picture, const BmpOptions& opt
   return out;
 }
 
+Bytes ColourBmp(std::int32_t width, std::int32_t height, std::uint16_t bitCount,
+                const std::function<std::uint32_t(int x, int y)>& colour, bool topDown) {
+  const std::size_t bytesPerPixel = bitCount / 8;
+  const std::size_t stride = (static_cast<std::size_t>(width) * bitCount + 31) / 32 * 4;
+  Bytes out = BmpFrame(width, topDown ? -height : height, bitCount, 0, stride);
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::size_t stored = static_cast<std::size_t>(topDown ? y : height - 1 - y);
+    for (std::int32_t x = 0; x < width; ++x) {
+      const std::uint32_t c = colour(x, y);
+      for (std::size_t b = 0; b < bytesPerPixel; ++b) {
+        out[54 + stored * stride + x * bytesPerPixel + b] = static_cast<std::uint8_t>(c >> (8 * b));
+      }
+    }
+  }
+  return out;
+}
+
 std::vector<std::uint8_t> ChunkPng(const PngHeader& header, const std::vector<std::uint8_t>& idat) {
   std::vector<std::uint8_t> file = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
   auto chunk = [&](const char* type, const std::vector<std::uint8_t>& data) {

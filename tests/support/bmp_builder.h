@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -37,6 +38,11 @@ Bytes BmpFrame(std::int32_t width, std::int32_t height, std::uint16_t bitCount, 
 
 // The picture as a BMP file: palette entries in B, G, R, A order.
 std::vector<std::uint8_t> BuildBmp(const Picture& picture, const BmpOptions& options = {});
+
+// A 24- or 32-bit BMP file whose pixel (x, y), y from the top, has the colour
+// `colour(x, y)` given as 0xAARRGGBB (alpha dropped at 24 bits).
+Bytes ColourBmp(std::int32_t width, std::int32_t height, std::uint16_t bitCount,
+                const std::function<std::uint32_t(int x, int y)>& colour, bool topDown = false);
 
 // A PNG file of IHDR (from the fields), for colour type 3 a PLTE of 256
 // black entries, one IDAT holding `idat` as it is, and IEND.

@@ -128,7 +128,7 @@ Bytes PackedSection(const Bytes& content, Packing packing, std::size_t blockCont
   if (packing == Packing::kPacker) {
     Bytes data(PackBound(content.size()));
     std::uint32_t blockCount = 0;
-    const std::int64_t n = PackBlocks(content, data, &blockCount);
+    const std::int64_t n = PackBlocks(content, data, kDefaultBlockSize, &blockCount);
     if (n < 0) throw std::runtime_error("PackBlocks failed");
     Bytes s;
     AppendLe32(s, static_cast<std::uint32_t>(8 + n));

@@ -98,15 +98,16 @@ Bytes CcpiHeader(std::uint32_t streamSize, std::int16_t paletteCount, int tileWi
 
 // One run of PrepareSource and ovk::EncodeOvk on file bytes, the output collected.
 struct WriteRun {
-  SourceStatus source = SourceStatus::kNotImage;
-  ovk::EncodeStatus encode = ovk::EncodeStatus::kInternal;
+  Error source{Fault::kNotImage};
+  Error encode{Fault::kInternal};
   ovk::EncodeReport report;
   // The input bytes as they were before the run, after it.
   bool inputUnchanged = false;
   std::int32_t bitCount = 0, width = 0, height = 0;  // as PrepareSource reported them
   Bytes bytes;
 };
-WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha = false);
+WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha = false,
+                       std::int32_t blockSize = kDefaultBlockSize);
 
 // An 8-bit palette PNG as PNG import reads it: rows top-down, entries turned
 // to R, G, B, A, as many as its colour count says.

@@ -21,13 +21,15 @@ namespace testing_support {
 // The program's writer run in memory, the files it should write, and what it
 // wrote read back.
 
-WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha) {
+WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ignoreAlpha,
+                       std::int32_t blockSize) {
   WriteRun run;
   ovk::OvkTarget target;
   if (!TargetForVersion(versionArgument, &target)) {
     ADD_FAILURE() << "not a writable version: " << versionArgument;
     return run;
   }
+  target.blockSize = blockSize;
   Cbuffer buffer;
   if (buffer.Alloc(static_cast<std::int32_t>(input.size())) == nullptr) {
     ADD_FAILURE() << "no memory for the input";
@@ -39,7 +41,7 @@ WriteRun WriteInMemory(const Bytes& input, std::int32_t versionArgument, bool ig
   run.bitCount = image.bitCount;
   run.width = image.width;
   run.height = image.height;
-  if (run.source != SourceStatus::kOk) return run;
+  if (run.source != Fault::kNone) return run;
   run.encode = ovk::EncodeOvk(
       image, target, ignoreAlpha,
       [&run](std::span<const std::uint8_t> bytes) {
@@ -69,7 +71,7 @@ std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heigh
 
 Picture PictureFromPng(const Bytes& png) {
   Cbuffer bmp;
-  const std::int32_t n = PngBytesToBmp(bmp, png);
+  const std::int32_t n = PngToBmp(bmp, png);
   EXPECT_GT(n, 0);
   Picture p;
   if (n <= 0) return p;

@@ -1,0 +1,18 @@
+#include "driver/write_png.h"
+
+#include <vector>
+
+#include "driver/messages.h"
+#include "platform/platform.h"
+
+std::int32_t WritePng(const std::wstring& path, std::span<const std::uint8_t> image,
+                      PaletteAlpha paletteAlpha) {
+  std::vector<std::uint8_t> png;
+  CPngFile out;
+  if (!EncodePng(image, paletteAlpha, &png) || !out.Open(path) || !out.Write(png) ||
+      !out.Commit()) {
+    platform::Print(messages::kPngWriteFailed, path.c_str());
+    return -1;
+  }
+  return 0;
+}
