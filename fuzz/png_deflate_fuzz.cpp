@@ -2,7 +2,8 @@
 // however they are shaped, the zlib stream it writes must inflate (with zlib
 // itself) to exactly the rows, filter bytes included.
 //
-// Input: byte 0 the pixel size (1 to 4), byte 1 the row length in pixels
+// Input: byte 0 the pixel size (1 to 4, bits 0-1) and the pixel starts
+// indexed at each end of a match (bits 2-4, 0 for all), byte 1 the row length in pixels
 // (1 to 256), byte 2 bit 0 lazy matching on, bits 1-7 the chain length; the
 // rest is the row data, repeated with a slowly changing offset until it fills
 // a whole number of rows (at least one), so that long matches, the row above
@@ -51,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   DeflateEffort effort;
   effort.lazyBelow = (data[2] & 1) ? 32 : 0;
   effort.chainLength = 1 + (data[2] >> 1);
+  effort.indexEdge = (data[0] >> 2) & 7;
   std::vector<std::uint8_t> z;
   Check(DeflatePngRows(shape, &z, effort));
 

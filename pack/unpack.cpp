@@ -15,12 +15,12 @@
 //   the longest token's copies are left. Past the first 8191 bytes of the
 //   output, and while more than kExactTail input bytes of the block and of
 //   the input are left, literals and matches are copied in whole 16-byte
-//   moves that may write up to 32 bytes past the output position. No match
+//   moves that may write up to 64 bytes past the output position. No match
 //   can then fail (its distance is at most 8191), and the tokens in the last
 //   kExactTail input bytes are copied exactly: they write at least one byte
 //   for every 1.125 input bytes (a literal takes a byte and a flag bit; every
-//   other token writes more for its bytes and bits), far more than 32 even
-//   when the last token copied with a move took 33 of those bytes, so the
+//   other token writes more for its bytes and bits), far more than 64 even
+//   when the last token copied with moves took 33 of those bytes, so the
 //   bytes past the output position are always overwritten before decoding
 //   stops.
 //
@@ -51,7 +51,9 @@ constexpr std::size_t kFastOutput = 400;
 constexpr std::size_t kOverwriteFrom = kMaxDistance;
 // Input bytes at the end of a block, or of the input, whose tokens are copied
 // exactly (see the safety model).
-constexpr std::size_t kExactTail = 128;
+constexpr std::size_t kExactTail = 192;
+// Tokens FastTokens decodes before the way it takes literals is chosen again.
+constexpr std::uint32_t kChunk = 1024;
 
 // Fields of several flag bits arrive most significant bit first; this turns a
 // 4-bit field taken from the buffer into its value.
@@ -313,12 +315,32 @@ struct Cursor {
   }
 };
 
+// What the tokens decoded so far were like: the fast loop takes every token
+// through its literal step, without a branch, when literals are common.
+struct TokenMix {
+  std::uint32_t tokens = 0;
+  std::uint32_t literalRuns = 0;
+
+  bool LiteralsCommon() const { return literalRuns * 10 > tokens; }
+  void Add(std::uint32_t moreTokens, std::uint32_t moreRuns) {
+    tokens += moreTokens;
+    literalRuns += moreRuns;
+    if (tokens > 8192) {
+      // Recent tokens count the most.
+      tokens /= 2;
+      literalRuns /= 2;
+    }
+  }
+};
+
 // Decodes the tokens of a bit-flag block whose trailing byte is at `end`
 // while at least kFastInput input bytes and kFastOutput bytes of room are
 // left, the input position is below ipStop and the output position is at
-// most opStop. Returns kNext when it stops for one of those reasons. With
-// kOverrun, literals and matches are copied in whole 16-byte moves (see the
-// safety model at the top); otherwise exactly.
+// most opStop, for at most kChunk tokens. Returns kNext when it stops for
+// one of those reasons. With kOverrun, literals and matches are copied in
+// whole 16-byte moves (see the safety model at the top); otherwise exactly.
+// With kEveryToken every token starts with the literal step, which copies
+// none when the token is not a literal.
 //
 // The flag words are loaded exactly where ensure(k) would load them; two
 // shortcuts keep the same places. Near and far matches share one path, as
@@ -326,10 +348,11 @@ struct Cursor {
 // that tells them apart needs no branch. A length code's bits are read from
 // the buffer with the next word placed above them: no byte is read between
 // the code's ensure steps, so when the code is longer than the bits left,
-// that word is the one its ensure would load.
-template <bool kOverrun>
+// that word is the one its ensure would load (as it is the one a far match's
+// ensure(2) before the code loads when fewer than 2 bits are left).
+template <bool kOverrun, bool kEveryToken>
 [[gnu::noinline]] Step FastTokens(Cursor& c, std::size_t end, const std::uint8_t* ipStop,
-                                  std::uint8_t* opStop) {
+                                  std::uint8_t* opStop, TokenMix& mix) {
   const std::uint8_t* const in = c.in;
   const std::uint8_t* ip = in + c.i;
   const std::uint8_t* const blockEnd = in + end;
@@ -338,17 +361,20 @@ template <bool kOverrun>
   std::uint64_t buf = c.buf;
   unsigned avail = c.avail;
   Step result = Step::kNext;
+  std::uint32_t left = kChunk;
+  std::uint32_t literalRuns = 0;
   for (;;) {
-    if (ip >= ipStop || op > opStop) {
+    if (ip >= ipStop || op > opStop || left == 0) [[unlikely]] {
       if (ip >= blockEnd) result = Step::kEnd;
       break;
     }
-    if (avail == 0) {
+    --left;
+    if (avail == 0) [[unlikely]] {
       buf = LoadU16(ip);
       ip += 2;
       avail = 16;
     }
-    if ((buf & 1) == 0) {
+    if (kEveryToken || (buf & 1) == 0) {
       // Literals: the zero bits below the next set bit are literals too, and
       // no flag word is loaded between them (the buffer holds their bits), so
       // they are copied together, as many as the buffer's bits and the block
@@ -358,32 +384,35 @@ template <bool kOverrun>
       if constexpr (kOverrun) {
         // Far from the block's end (more than kExactTail bytes before it).
         Copy16(op, ip);
-        Copy16(op + 16, ip + 16);
+        if (k > 16) [[unlikely]]
+          Copy16(op + 16, ip + 16);
       } else {
         // The flag word just loaded may reach the block's end: one literal.
         k = std::min(k, ip < blockEnd ? static_cast<std::size_t>(blockEnd - ip) : 1);
         CopyShort(op, ip, k);
       }
+      literalRuns += k != 0;
       op += k;
       ip += k;
       buf >>= k;
       avail -= static_cast<unsigned>(k);
       // A set bit ended them: a match or run follows, unless the bits ran out.
-      if (avail == 0 || (!kOverrun && ip >= blockEnd)) continue;
+      if (avail == 0 || (!kOverrun && ip >= blockEnd)) [[unlikely]]
+        continue;
     }
-    if (avail < 2) {
+    if (avail < 2) [[unlikely]] {
       buf |= static_cast<std::uint64_t>(LoadU16(ip)) << avail;
       ip += 2;
       avail += 16;
     }
     const unsigned far = static_cast<unsigned>(buf >> 1) & 1;
     const unsigned prefix = 2 + 5 * far;  // 1 0, or 1 1 h mmmm
-    if (avail < prefix) {
+    if (avail < prefix) [[unlikely]] {
       buf |= static_cast<std::uint64_t>(LoadU16(ip)) << avail;
       ip += 2;
       avail += 16;
     }
-    if (((buf >> 1) & 0x3F) == 1) {
+    if (((buf >> 1) & 0x3F) == 1) [[unlikely]] {
       // 1 1 0 0000: a run, or the end code when the marker byte is the
       // block's last.
       ++ip;
@@ -427,7 +456,7 @@ template <bool kOverrun>
     std::size_t length = shortCode ? kMinMatch + zeros : midCode ? 6 + Reverse3(peek >> 5) : 0;
     // The word is loaded when the code needs more bits than are left, or,
     // for a far match, by its ensure(2) before the code.
-    if ((used > avail) | ((avail < 2) & (far != 0))) {
+    if ((used > avail) | ((avail < 2) & (far != 0))) [[unlikely]] {
       buf = peek;
       avail += 16;
       ip += 2;
@@ -441,7 +470,7 @@ template <bool kOverrun>
       ip += byteFollows;
     }
     // Distance 0, or (before the first 8191 output bytes) before the start.
-    if (kOverrun ? dist == 0 : dist - 1 >= static_cast<std::size_t>(op - out)) {
+    if (kOverrun ? dist == 0 : dist - 1 >= static_cast<std::size_t>(op - out)) [[unlikely]] {
       c.i = static_cast<std::size_t>(ip - in);
       c.o = static_cast<std::size_t>(op - out);
       if (!c.Copy(dist, length)) {
@@ -453,13 +482,19 @@ template <bool kOverrun>
     }
     const std::uint8_t* src = op - dist;
     if constexpr (kOverrun) {
-      if (dist >= 16 || dist >= length) {
+      if (dist >= 16 || dist >= length) [[likely]] {
         // Each move reads bytes written before it, or, at a short distance,
         // bytes past the match's end that go past its end again.
         Copy16(op, src);
         Copy16(op + 16, src + 16);
-        if (length > 32) {
-          std::size_t j = 32;
+        // Few literals come with longer matches: two more moves cover most.
+        constexpr std::size_t kCovered = kEveryToken ? 32 : 64;
+        if constexpr (!kEveryToken) {
+          Copy16(op + 32, src + 32);
+          Copy16(op + 48, src + 48);
+        }
+        if (length > kCovered) [[unlikely]] {
+          std::size_t j = kCovered;
           if (dist >= 32) {
             do {
               Copy16(op + j, src + j);
@@ -474,7 +509,18 @@ template <bool kOverrun>
           }
         }
       } else {
-        CopyBack(op, dist, length);
+        // A distance under 16, shorter than the match: the pattern of its
+        // last `dist` bytes, repeated. One move lays down the first period;
+        // each move of the bytes from op on doubles the stretch that holds
+        // whole periods, up to 16 or more; moves from one such stretch back
+        // fill the rest. Nothing is written more than 31 bytes past the match.
+        Copy16(op, src);
+        std::size_t period = dist;
+        while (period < 16) {
+          Copy16(op + period, op);
+          period *= 2;
+        }
+        for (std::size_t j = period; j < length; j += 16) Copy16(op + j, op + j - period);
       }
     } else {
       CopyBack(op, dist, length);
@@ -485,6 +531,7 @@ template <bool kOverrun>
   c.o = static_cast<std::size_t>(op - out);
   c.buf = buf;
   c.avail = avail;
+  mix.Add(kChunk - left, literalRuns);
   return result;
 }
 
@@ -494,8 +541,12 @@ std::size_t WriteLimit(std::span<std::uint8_t> out, std::uint32_t capacity) {
 
 }  // namespace
 
-int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
-                    std::span<const std::uint8_t> packed, std::size_t* inPos, std::size_t* outPos) {
+namespace {
+
+// UnpackFlagBlock, with the mix of the tokens of the blocks before.
+int FlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
+              std::span<const std::uint8_t> packed, std::size_t* inPos, std::size_t* outPos,
+              TokenMix& mix) {
   const std::size_t start = *inPos;
   const std::size_t limit = WriteLimit(out, capacity);
   if (start > packed.size() || packed.size() - start < kFlagTokensStart || *outPos > limit) {
@@ -516,11 +567,14 @@ int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
         const std::uint8_t* const ipFast = c.in + std::min(end, c.size - kFastInput + 1);
         std::uint8_t* const opFast = c.out + (c.limit - kFastOutput);
         if (c.o >= kOverwriteFrom && c.i < exactFrom) {
-          step = FastTokens<true>(c, end, std::min(ipFast, c.in + exactFrom), opFast);
+          const std::uint8_t* const ipStop = std::min(ipFast, c.in + exactFrom);
+          step = mix.LiteralsCommon() ? FastTokens<true, true>(c, end, ipStop, opFast, mix)
+                                      : FastTokens<true, false>(c, end, ipStop, opFast, mix);
         } else if (c.i < exactFrom) {
-          step = FastTokens<false>(c, end, ipFast, std::min(opFast, c.out + kOverwriteFrom));
+          step = FastTokens<false, false>(c, end, ipFast, std::min(opFast, c.out + kOverwriteFrom),
+                                          mix);
         } else {
-          step = FastTokens<false>(c, end, ipFast, opFast);
+          step = FastTokens<false, false>(c, end, ipFast, opFast, mix);
         }
         if (step == Step::kNext) continue;
       } else {
@@ -536,6 +590,14 @@ int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
   *inPos = c.i;
   *outPos = c.o;
   return result;
+}
+
+}  // namespace
+
+int UnpackFlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
+                    std::span<const std::uint8_t> packed, std::size_t* inPos, std::size_t* outPos) {
+  TokenMix mix;
+  return FlagBlock(out, capacity, packed, inPos, outPos, mix);
 }
 
 int UnpackCodedBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
@@ -612,12 +674,13 @@ std::uint32_t UnpackBlocks(std::span<std::uint8_t> out, std::uint32_t capacity,
   const std::size_t limit = WriteLimit(out, capacity);
   std::size_t i = 0;
   std::size_t o = 0;
+  TokenMix mix;
   bool stopped = false;
   for (std::uint32_t b = 0; b < blockCount; ++b) {
     if (o >= limit || i > packed.size()) break;
     if (packed.size() - i <= kOffBlockMode) break;
     const int result = packed[i + kOffBlockMode] == kFlagBlockMode
-                           ? UnpackFlagBlock(out, capacity, packed, &i, &o)
+                           ? FlagBlock(out, capacity, packed, &i, &o, mix)
                            : UnpackCodedBlock(out, capacity, packed, &i, &o);
     if (result == kUnpackSectionStop) {
       stopped = true;

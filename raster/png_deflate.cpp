@@ -502,6 +502,13 @@ class Deflater {
     } else if (q < indexedTo_) {
       q += pixelBytes_;
     }
+    // With indexEdge, only that many pixel starts at each end of the match
+    // (and the row starts) go on the chains: the inside of a long match is
+    // found again through the distances tried before the chains.
+    const std::size_t edge =
+        effort_.indexEdge > 0 ? static_cast<std::size_t>(effort_.indexEdge) * pixelBytes_ : size_;
+    const std::size_t skipFrom = p + edge;
+    const std::size_t skipTo = end > edge ? end - edge : 0;
     while (q < stop) {
       if (q == rowEnd) {
         Index(q, KeysAt(q));
@@ -510,7 +517,9 @@ class Deflater {
         continue;
       }
       const std::size_t last = std::min(rowEnd, stop);
-      for (; q < last; q += pixelBytes_) Index(q, KeysAt(q));
+      for (; q < last; q += pixelBytes_) {
+        if (q < skipFrom || q >= skipTo) Index(q, KeysAt(q));
+      }
     }
     indexedTo_ = std::max(indexedTo_, q);
   }

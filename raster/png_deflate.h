@@ -41,6 +41,7 @@ struct DeflateEffort {
   int shortChainLength = 8;        // then on the short-key chain
   int lazyBelow = 0;               // a shorter match is checked against the next position's
   int niceLength = 258;            // a match this long ends the search
+  int indexEdge = 0;               // pixel starts indexed at each end of a match (0: all)
   std::size_t blockTokens = 8192;  // symbols per Huffman block
 };
 

@@ -265,16 +265,22 @@ TEST(UnpackLimits, CorruptInputNeverEscapes) {
   }
 }
 
-// Packed contents of 9 to 60 KB: rows of spans copied with a few changes, or
-// bytes of a few values, so that the decoder's fast loop (past 8191 output
-// bytes, far from a block's end) runs on both long matches and short tokens.
+// Packed contents of 9 to 60 KB: rows of spans copied with a few changes,
+// bytes of a few values, or bytes that repeat one of the last 64 a third of
+// the time, so that the decoder's fast loop (past 8191 output bytes, far from
+// a block's end) runs on long matches, short ones, and many literals.
 Bytes LongContent(std::mt19937& rng) {
   const std::size_t n = 9000 + rng() % 51000;
   Bytes b(n);
-  if (rng() % 2 == 0) {
+  const unsigned kind = rng() % 3;
+  if (kind == 0) {
     const std::size_t width = 16 * (1 + rng() % 60);
     for (std::size_t k = 0; k < n; ++k) {
       b[k] = k >= width && rng() % 16 != 0 ? b[k - width] : static_cast<std::uint8_t>(rng() % 9);
+    }
+  } else if (kind == 1) {
+    for (std::size_t k = 0; k < n; ++k) {
+      b[k] = k >= 64 && rng() % 3 == 0 ? b[k - 1 - rng() % 64] : static_cast<std::uint8_t>(rng());
     }
   } else {
     const unsigned values = 2 + rng() % 6;

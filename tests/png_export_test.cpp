@@ -364,7 +364,7 @@ TEST_F(PngExport, RoundTripsThroughTheImporter) {
 // the rows it was given. Pixel sizes 1, 3 and 4; one-pixel rows; rows longer
 // than the working buffer; content with no repeats, one long run, and repeats
 // of every distance up to and past the window; small Huffman blocks; lazy
-// and greedy parsing.
+// and greedy parsing; matches indexed whole or only at their ends.
 TEST(PngDeflate, InflatesToTheRows) {
   struct Shape {
     std::size_t rowBytes;
@@ -395,8 +395,8 @@ TEST(PngDeflate, InflatesToTheRows) {
                            std::memcpy(out, &data[y * rowLength], rowLength);
                          }};
       for (const DeflateEffort& effort :
-           {DeflateEffort{},
-            DeflateEffort{.chainLength = 4, .lazyBelow = 258, .blockTokens = 100}}) {
+           {DeflateEffort{}, DeflateEffort{.chainLength = 4, .lazyBelow = 258, .blockTokens = 100},
+            DeflateEffort{.indexEdge = 1}, DeflateEffort{.lazyBelow = 258, .indexEdge = 3}}) {
         Bytes z;
         ASSERT_TRUE(DeflatePngRows(rows, &z, effort));
         Bytes back(data.size() + 1);
