@@ -23,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+#include "io/byte_order.h"
 #include "pack/packed_format.h"
 
 namespace {
@@ -40,14 +41,6 @@ constexpr std::int64_t kNoRoom = -1;
 constexpr std::size_t kRunProbe = 14;  // equal bytes that start a run
 constexpr std::size_t kMaxRun = 4095;
 constexpr std::size_t kRunBeatsMatch = 64;
-
-constexpr std::uint8_t kReverse4[16] = {0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE,
-                                        0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF};
-
-inline void StoreU16(std::uint8_t* p, std::uint64_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
 
 // MatchLength finds the first differing byte as the lowest differing bits.
 static_assert(std::endian::native == std::endian::little);
@@ -111,7 +104,7 @@ class FlagWriter {
     if (k_ >= 16) Close();
     if (k_ > 0) {
       out_[o_++] = kEndMarker;
-      StoreU16(out_ + w_, acc_);
+      StoreU16(out_ + w_, static_cast<std::uint16_t>(acc_));
     } else {
       // The slot just reserved is given up; its first byte is the marker.
       out_[w_] = kEndMarker;
@@ -122,7 +115,7 @@ class FlagWriter {
 
  private:
   void Close() {
-    StoreU16(out_ + w_, acc_);
+    StoreU16(out_ + w_, static_cast<std::uint16_t>(acc_));
     acc_ >>= 16;
     k_ -= 16;
     w_ = o_;
@@ -697,7 +690,7 @@ std::int64_t PackOneBlock(MatchFinder& finder, std::uint8_t* out, std::size_t ca
   }
   if (wr.Position() + kMaxTokenBytes > capacity) return kNoRoom;
   const std::size_t end = wr.End();
-  StoreU16(out + kOffEndOffset, end);
+  StoreU16(out + kOffEndOffset, static_cast<std::uint16_t>(end));
   out[end] = static_cast<std::uint8_t>(blocksAfter);
   return static_cast<std::int64_t>(end + 1);
 }

@@ -136,4 +136,9 @@ inline constexpr std::uint32_t kShortRunBias = 60;    // 0x40..0x4F: x - 60 byte
 inline constexpr std::uint32_t kLongRunBias = 4;
 inline constexpr std::uint32_t kReferenceTail = 7;  // bytes every reference copies last
 
+// Fields of several flag bits are stored most significant bit first in a
+// stream read least significant bit first: this reverses a 4-bit field.
+inline constexpr std::uint8_t kReverse4[16] = {0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE,
+                                               0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF};
+
 }  // namespace packed

@@ -33,6 +33,7 @@
 #include <bit>
 #include <cstring>
 
+#include "io/byte_order.h"
 #include "pack/packed_format.h"
 
 namespace {
@@ -55,20 +56,11 @@ constexpr std::size_t kExactTail = 192;
 // Tokens FastTokens decodes before the way it takes literals is chosen again.
 constexpr std::uint32_t kChunk = 1024;
 
-// Fields of several flag bits arrive most significant bit first; this turns a
-// 4-bit field taken from the buffer into its value.
-constexpr std::uint8_t kReverse4[16] = {0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE,
-                                        0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF};
-
 inline std::uint32_t Reverse4(std::uint64_t bits) {
   return kReverse4[bits & 0xF];
 }
 inline std::uint32_t Reverse3(std::uint64_t bits) {
   return kReverse4[bits & 0x7] >> 1;
-}
-
-inline std::uint32_t LoadU16(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8);
 }
 
 // A 16-byte move that reads all of its source before writing: correct when
@@ -266,8 +258,9 @@ struct Cursor {
       // they are copied together: as many as the buffer's bits, the block,
       // the input and the output room allow. Each one would otherwise be a
       // token of its own with the same checks.
-      std::size_t k = std::min<std::size_t>(__builtin_ctzll(buf | (std::uint64_t{1} << avail)),
-                                            end > i ? end - i : 1);
+      std::size_t k = std::min<std::size_t>(
+          static_cast<std::size_t>(__builtin_ctzll(buf | (std::uint64_t{1} << avail))),
+          end > i ? end - i : 1);
       k = std::min({k, size - i, limit - o});
       if (k == 0) return Step::kStop;  // checked mode only: no byte left
       CopyShort(out + o, in + i, k);

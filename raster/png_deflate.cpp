@@ -26,6 +26,12 @@
 
 namespace {
 
+// An index into the coder's tables: the ints of the Huffman construction are
+// never negative where they index.
+constexpr std::size_t Ix(int i) {
+  return static_cast<std::size_t>(i);
+}
+
 constexpr std::size_t kWindow = 32768;  // farthest distance deflate can code
 constexpr std::size_t kMinMatch = 3;
 constexpr std::size_t kMaxMatch = 258;
@@ -125,40 +131,41 @@ void BuildCodeLengths(const std::uint32_t* freq, int n, int limit, std::uint8_t*
     int m = 0;
     for (int s = 0; s < n; ++s) {
       lengths[s] = 0;
-      if (weight[s] != 0) leaf[m++] = s;
+      if (weight[Ix(s)] != 0) leaf[Ix(m++)] = s;
     }
     std::sort(leaf.begin(), leaf.begin() + m, [&weight](int a, int b) {
-      return weight[a] != weight[b] ? weight[a] < weight[b] : a < b;
+      return weight[Ix(a)] != weight[Ix(b)] ? weight[Ix(a)] < weight[Ix(b)] : a < b;
     });
     // Leaves are nodes 0..m-1 in weight order; internal nodes m..2m-2 are
     // made in non-decreasing weight, so two queues give the two lightest.
-    for (int i = 0; i < m; ++i) nodeWeight[i] = weight[leaf[i]];
+    for (int i = 0; i < m; ++i) nodeWeight[Ix(i)] = weight[Ix(leaf[Ix(i)])];
     int nextLeaf = 0;
     int nextInner = m;
     for (int made = m; made < 2 * m - 1; ++made) {
       int pick[2];
       for (int& p : pick) {
-        if (nextLeaf < m && (nextInner >= made || nodeWeight[nextLeaf] <= nodeWeight[nextInner])) {
+        if (nextLeaf < m &&
+            (nextInner >= made || nodeWeight[Ix(nextLeaf)] <= nodeWeight[Ix(nextInner)])) {
           p = nextLeaf++;
         } else {
           p = nextInner++;
         }
       }
-      nodeWeight[made] = nodeWeight[pick[0]] + nodeWeight[pick[1]];
-      parent[pick[0]] = made;
-      parent[pick[1]] = made;
+      nodeWeight[Ix(made)] = nodeWeight[Ix(pick[0])] + nodeWeight[Ix(pick[1])];
+      parent[Ix(pick[0])] = made;
+      parent[Ix(pick[1])] = made;
     }
     const int root = 2 * m - 2;
-    depth[root] = 0;
-    for (int i = root - 1; i >= 0; --i) depth[i] = depth[parent[i]] + 1;
+    depth[Ix(root)] = 0;
+    for (int i = root - 1; i >= 0; --i) depth[Ix(i)] = depth[Ix(parent[Ix(i)])] + 1;
     int deepest = 0;
-    for (int i = 0; i < m; ++i) deepest = std::max(deepest, depth[i]);
+    for (int i = 0; i < m; ++i) deepest = std::max(deepest, depth[Ix(i)]);
     if (deepest <= limit) {
-      for (int i = 0; i < m; ++i) lengths[leaf[i]] = static_cast<std::uint8_t>(depth[i]);
+      for (int i = 0; i < m; ++i) lengths[leaf[Ix(i)]] = static_cast<std::uint8_t>(depth[Ix(i)]);
       return;
     }
     for (int s = 0; s < n; ++s) {
-      if (weight[s] != 0) weight[s] = (weight[s] + 1) / 2;
+      if (weight[Ix(s)] != 0) weight[Ix(s)] = (weight[Ix(s)] + 1) / 2;
     }
   }
 }
@@ -234,9 +241,9 @@ class BlockCoder {
     int symbol, extraBits;
     std::uint32_t extra;
     LengthSymbol(length, &symbol, &extraBits, &extra);
-    ++litLen_[symbol];
+    ++litLen_[Ix(symbol)];
     DistanceSymbol(distance, &symbol, &extraBits, &extra);
-    ++dist_[symbol];
+    ++dist_[Ix(symbol)];
   }
   std::size_t size() const { return tokens_.size(); }
 
@@ -260,8 +267,8 @@ void BlockCoder::WriteCodeLengths(const std::uint8_t* lengths, int total) {
   int opCount = 0;
   std::array<std::uint32_t, kCodeLengthSymbols> freq{};
   auto op = [&](int symbol, int extra) {
-    ops[opCount++] = static_cast<std::uint16_t>(symbol | (extra << 8));
-    ++freq[symbol];
+    ops[Ix(opCount++)] = static_cast<std::uint16_t>(symbol | (extra << 8));
+    ++freq[Ix(symbol)];
   };
   for (int i = 0; i < total;) {
     const std::uint8_t v = lengths[i];
@@ -292,8 +299,8 @@ void BlockCoder::WriteCodeLengths(const std::uint8_t* lengths, int total) {
   bits_->Put(static_cast<std::uint32_t>(hclen - 4), 4);
   for (int k = 0; k < hclen; ++k) bits_->Put(clLengths[kCodeLengthOrder[k]], 3);
   for (int k = 0; k < opCount; ++k) {
-    const int symbol = ops[k] & 0xFF;
-    const int extra = ops[k] >> 8;
+    const int symbol = ops[Ix(k)] & 0xFF;
+    const int extra = ops[Ix(k)] >> 8;
     bits_->Put(clCodes[symbol], clLengths[symbol]);
     if (symbol == 16) bits_->Put(static_cast<std::uint32_t>(extra), 2);
     if (symbol == 17) bits_->Put(static_cast<std::uint32_t>(extra), 3);
