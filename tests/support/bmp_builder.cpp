@@ -34,6 +34,11 @@ Picture RandomPicture(std::mt19937& rng, std::int32_t width, std::int32_t height
   return p;
 }
 
+Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height) {
+  std::mt19937 rng(seed);
+  return RandomPicture(rng, width, height, 256, 100);
+}
+
 Bytes BmpFrame(std::int32_t width, std::int32_t height, std::uint16_t bitCount, std::size_t entries,
                std::size_t stride, std::uint32_t gap) {
   const std::size_t paletteOffset = 54;

@@ -18,6 +18,9 @@ namespace testing_support {
 // and alphas.
 Picture RandomPicture(std::mt19937& rng, std::int32_t width, std::int32_t height, int entries,
                       int noisePercent);
+// RandomPicture of 256 entries, every pixel independent, from `seed`: its
+// tiles overflow the tile table at the larger tile sizes.
+Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height);
 
 // How a picture is stored as a BMP file. The defaults give the plain form the
 // converter expects.
