@@ -69,26 +69,37 @@ std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heigh
   return stream;
 }
 
+namespace {
+
+// The picture of an 8-bit bottom-up BMP image (rows padded to 4 bytes):
+// `entries` palette entries, B, G, R, A turned to R, G, B, A when `swap`.
+Picture PictureFromBmp(const Bytes& b, std::uint32_t entries, bool swap) {
+  Picture p;
+  p.width = static_cast<std::int32_t>(Le32(b, 18));
+  p.height = static_cast<std::int32_t>(Le32(b, 22));
+  for (std::uint32_t e = 0; e < entries; ++e) {
+    const std::size_t at = 54 + 4 * e;
+    p.palette.insert(p.palette.end(),
+                     {b[at + (swap ? 2 : 0)], b[at + 1], b[at + (swap ? 0 : 2)], b[at + 3]});
+  }
+  const std::size_t offset = Le32(b, 10);
+  const std::size_t stride = (static_cast<std::size_t>(p.width) + 3) & ~std::size_t{3};
+  for (std::int32_t y = 0; y < p.height; ++y) {
+    const std::size_t row = offset + static_cast<std::size_t>(p.height - 1 - y) * stride;
+    p.indices.insert(p.indices.end(), b.begin() + row, b.begin() + row + p.width);
+  }
+  return p;
+}
+
+}  // namespace
+
 Picture PictureFromPng(const Bytes& png) {
   Cbuffer bmp;
   const std::int32_t n = PngToBmp(bmp, png);
   EXPECT_GT(n, 0);
-  Picture p;
-  if (n <= 0) return p;
+  if (n <= 0) return {};
   const Bytes b(bmp.data(), bmp.data() + n);
-  p.width = static_cast<std::int32_t>(Le32(b, 18));
-  p.height = static_cast<std::int32_t>(Le32(b, 22));
-  const std::uint32_t count = Le32(b, 46) == 0 ? 256 : Le32(b, 46);
-  for (std::uint32_t e = 0; e < count; ++e) {
-    const std::size_t at = 54 + 4 * e;
-    p.palette.insert(p.palette.end(), {b[at + 2], b[at + 1], b[at], b[at + 3]});
-  }
-  const std::size_t offset = Le32(b, 10);
-  for (std::int32_t y = 0; y < p.height; ++y) {
-    const std::size_t row = offset + static_cast<std::size_t>(p.height - 1 - y) * p.width;
-    p.indices.insert(p.indices.end(), b.begin() + row, b.begin() + row + p.width);
-  }
-  return p;
+  return PictureFromBmp(b, Le32(b, 46) == 0 ? 256 : Le32(b, 46), true);
 }
 
 Bytes Expected1006(const Picture& picture, int widthLog2, int heightLog2, bool packed) {
@@ -156,19 +167,8 @@ std::optional<Picture> DecodeWithReader(const Bytes& file) {
     ADD_FAILURE() << "the walk or DecodeOvk gives fault " << static_cast<int>(code.fault);
     return std::nullopt;
   }
-  Picture p;
-  p.width = static_cast<std::int32_t>(Le32(image, 18));
-  p.height = static_cast<std::int32_t>(Le32(image, 22));
   EXPECT_EQ(Le16(image, 28), 8) << "bit count";
-  const std::uint32_t entries = Le32(image, 46);
-  const std::size_t offset = Le32(image, 10);
-  p.palette.assign(image.begin() + 54, image.begin() + 54 + 4 * entries);
-  const std::size_t stride = (static_cast<std::size_t>(p.width) + 3) & ~std::size_t{3};
-  for (std::int32_t y = 0; y < p.height; ++y) {
-    const std::size_t row = offset + (p.height - 1 - y) * stride;
-    p.indices.insert(p.indices.end(), image.begin() + row, image.begin() + row + p.width);
-  }
-  return p;
+  return PictureFromBmp(image, Le32(image, 46), false);
 }
 
 }  // namespace testing_support
