@@ -57,6 +57,15 @@ struct PngHeader {
   std::uint8_t interlace = 0;
 };
 std::vector<std::uint8_t> ChunkPng(const PngHeader& header, const std::vector<std::uint8_t>& idat);
+// The same with `chunks` (gAMA, PLTE, tRNS, ... in file order) between IHDR
+// and IDAT instead of the black PLTE.
+struct PngChunk {
+  const char* type;
+  Bytes data;
+};
+Bytes ChunkPng(const PngHeader& header, const Bytes& idat, const std::vector<PngChunk>& chunks);
+// Image data of `rows` (PNG row bytes, top first) at filter type 0.
+Bytes ZlibRows(const std::vector<Bytes>& rows);
 
 // `count` zero bytes compressed with zlib at its best, about a thousand to
 // one: image data of rows with filter type 0 and every sample 0.
