@@ -185,9 +185,7 @@ TEST(Cli, OvkFilesClaimingMoreThanTheyHoldAreRefusedWithinAMemoryLimit) {
       EXPECT_EQ(r.status, 255);
     }
   }
-  EXPECT_EQ(v1002.size(), 36u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
-            static_cast<std::ptrdiff_t>(files.size()));
+  EXPECT_EQ(ts::DirectoryNames(dir.path()).size(), files.size());
 }
 
 }  // namespace

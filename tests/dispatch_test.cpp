@@ -1,5 +1,5 @@
-// Dispatch: which conversion a command line reaches, with what, and the
-// messages and statuses of the paths that convert nothing.
+// Dispatch: which conversion a command line reaches, and with what. The
+// paths that convert nothing (usage, a missing input) are the Cli tests'.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -119,36 +119,12 @@ TEST_F(DispatchTest, OtherInputGoesToConvertToOvkWithItsOptions) {
   EXPECT_TRUE(g_call.mapping.active);
   EXPECT_EQ(g_call.mapping.reference, L"ref.bmp");
 
-  // Defaults, and an option after the image file taken as the destination.
-  g_call = Call{};
-  input = Touch("plain");
-  EXPECT_EQ(Run({input, L"-p"}), 0);
-  EXPECT_EQ(g_call.route, Route::kToOvk);
-  EXPECT_EQ(g_call.destPath, L"-p");
-  EXPECT_EQ(g_call.version, 1006);
-  EXPECT_FALSE(g_call.ignoreAlpha);
-  EXPECT_EQ(g_call.blockSize, 65535);
-  EXPECT_FALSE(g_call.mapping.active);
+  // The defaults, and names after the image file, are ParseOptions'.
 }
 
 TEST_F(DispatchTest, DirectoryPassesTheExistenceCheck) {
   EXPECT_EQ(Run({Wide(dir_.path())}), 0);
   EXPECT_EQ(g_call.calls, 1);
-}
-
-TEST_F(DispatchTest, NothingConvertsWithoutAnExistingInput) {
-  std::wstring missing = Wide(dir_.File("gone.ovk"));
-  EXPECT_EQ(Run({missing}), kExitFailure);
-  EXPECT_EQ(printed_, "ファイルが見つかりません？(" + dir_.File("gone.ovk") + ")\n");
-
-  EXPECT_EQ(Run({L"-p", L"-na"}), kExitFailure);
-  EXPECT_EQ(printed_, "ファイルが見つかりません？((null))\n");
-
-  EXPECT_EQ(Run({L"-z", missing}), kExitSuccess);
-  EXPECT_EQ(printed_.rfind("ovk Converter ver.0.3b\n", 0), 0u) << printed_;
-  EXPECT_EQ(Run({}), kExitSuccess);
-  EXPECT_EQ(printed_.rfind("ovk Converter ver.0.3b\n", 0), 0u) << printed_;
-  EXPECT_EQ(g_call.calls, 0);
 }
 
 }  // namespace

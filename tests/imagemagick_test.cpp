@@ -144,16 +144,9 @@ TEST_F(ImageMagick, LargePatternedPicture) {
   const Bytes file = Ovk1002(p);
   EXPECT_EQ(Seen(file, 1, "big.png"), Rgba(p, false));
   EXPECT_EQ(Seen(file, 2, "big256.png"), Rgba(p, false));
+  // No alpha at all: -p writes RGB, every pixel opaque, colours intact.
   for (std::size_t e = 3; e < p.palette.size(); e += 4) p.palette[e] = 0;
   EXPECT_EQ(Seen(Ovk1002(p), 1, "bigrgb.png"), Rgba(p, true));
-}
-
-TEST_F(ImageMagick, OpaquePictureAsRgbPng) {
-  Picture p = Sample(16, 16, 5);
-  for (std::size_t e = 0; e < p.palette.size(); e += 4) p.palette[e + 3] = 0;  // no alpha at all
-  Bytes seen = Seen(Ovk1002(p), 1, "rgb.png");
-  // Written as RGB: every pixel opaque, colours intact.
-  EXPECT_EQ(seen, Rgba(p, true));
 }
 
 TEST_F(ImageMagick, SixteenBitPictureAsBmpAndPng) {

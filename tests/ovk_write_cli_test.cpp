@@ -30,6 +30,7 @@ using testing_support::BuildBmp;
 using testing_support::Bytes;
 using testing_support::DirectoryNames;
 using testing_support::FileExists;
+using testing_support::Noise;
 using testing_support::Picture;
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
@@ -66,11 +67,6 @@ Picture Stripes(std::int32_t width, std::int32_t height, int entries) {
   return p;
 }
 
-Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height) {
-  std::mt19937 rng(seed);
-  return testing_support::RandomPicture(rng, width, height, 256, 100);
-}
-
 // The picture as an 8-bit palette PNG with transparency, through WritePng.
 void WritePngFile(const std::string& path, const Picture& p) {
   Bytes bmp = BuildBmp(p);
@@ -92,7 +88,7 @@ TEST(ConvertToOvkCli, BmpAndPngBecomeTheFileTheLayoutCallsFor) {
     EXPECT_EQ(r.out, Converting(in, out) + "done.\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(ReadBytes(out), testing_support::Expected1000(p));
+    EXPECT_EQ(ReadBytes(out), testing_support::Ovk1000(p));
   }
   // Without -v the file is version 1006, packed; without a destination it
   // lands beside the input with its extension replaced.
@@ -134,61 +130,16 @@ TEST(ConvertToOvkCli, RefusalsPrintTheirMessagesAndWriteNothing) {
     EXPECT_FALSE(FileExists(out)) << option;
   }
 
-  const std::string text = dir.File("notes.bmp");
-  WriteBytes(text, Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
-  ProcessResult r = RunOvkconv({text, out});
-  EXPECT_EQ(r.out, "対応ファイルではありません(" + text + ")\n");
-  EXPECT_EQ(r.status, 255);
-
-  const std::string wide = dir.File("wide.bmp");
-  WriteBytes(wide, BuildBmp(Stripes(40, 16, 2)));
-  r = RunOvkconv({wide, out});
-  EXPECT_EQ(r.out, "未対応の画像ファイルです(" + wide + ")\nbitcount=8 width=40 height=16\n");
-  EXPECT_EQ(r.status, 255);
-
-  const std::string deep = dir.File("deep.bmp");
-  testing_support::BmpOptions o;
-  o.bitCount = 24;
-  WriteBytes(deep, BuildBmp(Stripes(16, 32, 2), o));
-  r = RunOvkconv({deep, out});
-  EXPECT_EQ(r.out, "未対応の画像ファイルです(" + deep + ")\nbitcount=24 width=16 height=32\n");
-  EXPECT_EQ(r.status, 255);
-
-  // A truncated file gets the same two lines, with its header's values.
-  const std::string cut = dir.File("cut.bmp");
-  Bytes bytes = BuildBmp(Stripes(16, 32, 2));
-  bytes.resize(bytes.size() - 100);
-  WriteBytes(cut, bytes);
-  r = RunOvkconv({"-v4", cut, out});
-  EXPECT_EQ(r.out, "未対応の画像ファイルです(" + cut + ")\nbitcount=8 width=16 height=32\n");
-  EXPECT_EQ(r.status, 255);
-
-  // A PNG that 8-bit import turns into a 4-bit image.
-  const std::string four = testing_support::DataPath("pngsuite/basn3p04.png");
-  r = RunOvkconv({four, out});
-  EXPECT_EQ(r.out, "未対応の画像ファイルです(" + four + ")\nbitcount=4 width=32 height=32\n");
-  EXPECT_EQ(r.status, 255);
-
+  // Inputs that are no image or an unsupported one: their messages are the
+  // golden refusals' (outputs_test); which inputs are refused, and the facts
+  // reported, WriterInputs' and PngSuiteToOvk's.
   // The input exists but cannot be read: a directory.
   const std::string folder = dir.File("folder.bmp");
   std::filesystem::create_directory(folder);
-  r = RunOvkconv({folder, out});
+  ProcessResult r = RunOvkconv({folder, out});
   EXPECT_EQ(r.out, "ファイルのオープンに失敗(" + folder + ")\n");
   EXPECT_EQ(r.status, 255);
 
-  EXPECT_FALSE(FileExists(out));
-}
-
-TEST(ConvertToOvkCli, LibpngErrorIsFollowedByTheInputsName) {
-  ScratchDir dir;
-  const std::string in = dir.File("broken.png");
-  Bytes bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
-  WriteBytes(in, bytes);
-  const std::string out = dir.File("broken.ovk");
-  ProcessResult r = RunOvkconv({in, out});
-  EXPECT_EQ(r.out, "対応ファイルではありません(" + in + ")\n");
-  EXPECT_EQ(r.err, "libpng error: Read Error\n");
-  EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(FileExists(out));
 }
 
@@ -249,10 +200,7 @@ TEST(ConvertToOvkCli, TileOverflowRetriesThenGivesUpLeavingTheOldFile) {
   r = RunOvkconv({"-v60", in, out});
   EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(FileExists(out)) << "a give-up leaves no file behind";
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                          std::filesystem::directory_iterator()),
-            1)
-      << "no temporary file is left either";
+  EXPECT_EQ(DirectoryNames(dir.path()).size(), 1u) << "no temporary file is left either";
 
   // 48 x 128 succeeds at the second attempt.
   const std::string narrow = dir.File("narrow.bmp");
@@ -274,13 +222,11 @@ TEST(ConvertToOvkCli, OutputsThatAreTheInputOrNoFileAreRefused) {
   const std::string png = dir.File("pic.png");
   const std::string ovk = dir.File("pic.ovk");
   WritePngFile(png, p);
-  WriteBytes(ovk, testing_support::Expected1000(p));
+  WriteBytes(ovk, testing_support::Ovk1000(p));
   fs::create_symlink("pic.png", dir.File("link.ovk"));
   fs::create_symlink("pic.ovk", dir.File("link.bmp"));
   fs::create_hard_link(png, dir.File("hard.ovk"));
   ASSERT_EQ(mkfifo(dir.File("fifo.ovk").c_str(), 0644), 0);
-  ASSERT_EQ(mkfifo(dir.File("fifo.bmp").c_str(), 0644), 0);
-  fs::create_symlink("fifo.ovk", dir.File("to_fifo.ovk"));
   fs::create_symlink("missing.bmp", dir.File("dangling.bmp"));
   const std::vector<std::string> names = DirectoryNames(dir.path());
   const Bytes pngBytes = ReadBytes(png);
@@ -298,9 +244,8 @@ TEST(ConvertToOvkCli, OutputsThatAreTheInputOrNoFileAreRefused) {
       {{png, dir.File("hard.ovk")}, same(dir.File("hard.ovk"))},
       {{ovk, ovk}, same(ovk)},
       {{ovk, dir.File("link.bmp")}, same(dir.File("link.bmp"))},
+      // One of each way (the kinds of file are CoutputFileKinds').
       {{png, dir.File("fifo.ovk")}, special(png, dir.File("fifo.ovk"))},
-      {{png, dir.File("to_fifo.ovk")}, special(png, dir.File("to_fifo.ovk"))},
-      {{ovk, dir.File("fifo.bmp")}, special(ovk, dir.File("fifo.bmp"))},
       {{ovk, dir.File("dangling.bmp")}, special(ovk, dir.File("dangling.bmp"))},
   };
   for (const auto& [args, expected] : cases) {
@@ -333,7 +278,7 @@ TEST(ConvertToOvkCli, ReplacedFileKeepsItsModeLessSetIdBitsAndForRootItsOwner) {
   ASSERT_EQ(stat(out.c_str(), &before), 0);
   ASSERT_EQ(before.st_mode & 07777, 06755u);
   ASSERT_EQ(RunOvkconv({"-v0", in, out}).status, 0);
-  EXPECT_EQ(ReadBytes(out), testing_support::Expected1000(p));
+  EXPECT_EQ(ReadBytes(out), testing_support::Ovk1000(p));
   struct stat after;
   ASSERT_EQ(stat(out.c_str(), &after), 0);
   EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not rewritten in place";
@@ -361,7 +306,7 @@ TEST(ConvertToOvkCli, LongestOutputPathWorks) {
     SCOPED_TRACE(out.size());
     ProcessResult r = RunOvkconv({"-v0", in, out});
     EXPECT_EQ(r.out, Converting(in, out) + "done.\n");
-    EXPECT_EQ(ReadBytes(out), testing_support::Expected1000(p));
+    EXPECT_EQ(ReadBytes(out), testing_support::Ovk1000(p));
   }
   EXPECT_EQ(DirectoryNames(folder).size(), 2u);
 }

@@ -20,16 +20,6 @@ using testing_support::ReadBytes;
 using testing_support::WriteInMemory;
 using testing_support::WriteRun;
 
-std::vector<std::string> SuiteFiles() {
-  std::vector<std::string> names;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(testing_support::DataPath("pngsuite"))) {
-    if (entry.path().extension() == ".png") names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // What the PNG header says, read directly from the IHDR chunk.
 struct Header {
   std::int32_t width, height;
@@ -40,24 +30,10 @@ Header ReadIhdr(const Bytes& png) {
           static_cast<std::int32_t>(testing_support::Be32(png, 20)), png.at(24), png.at(25)};
 }
 
-// The bit count that import gives each kind of PNG.
-int ImportedBitCount(const Header& h) {
-  switch (h.colourType) {
-    case 3:
-      return h.depth;
-    case 2:
-      return 24;
-    case 6:
-      return 32;
-    default:
-      return 0;  // grey: no pixels at all
-  }
-}
-
-TEST(PngSuiteToOvk, EveryFileConvertsOrIsRefusedWithItsBitCount) {
+TEST(PngSuiteToOvk, EveryFileConvertsOrIsRefused) {
   int converted = 0;
   int refused = 0;
-  for (const std::string& name : SuiteFiles()) {
+  for (const std::string& name : testing_support::PngSuiteNames()) {
     if (name[0] == 'x') continue;
     SCOPED_TRACE(name);
     const Bytes png = ReadBytes(testing_support::DataPath("pngsuite/" + name));
@@ -66,10 +42,9 @@ TEST(PngSuiteToOvk, EveryFileConvertsOrIsRefusedWithItsBitCount) {
         h.colourType == 3 && h.depth == 8 && h.width % 16 == 0 && h.height % 16 == 0;
     WriteRun first = WriteInMemory(png, 1000);
     if (!convertible) {
+      // The bit count import gives each kind of PNG is PngImport's, the facts
+      // a refusal reports WriterInputs' and the golden refusals'.
       EXPECT_EQ(first.source, Fault::kUnsupportedImage);
-      EXPECT_EQ(first.bitCount, ImportedBitCount(h));
-      EXPECT_EQ(first.width, h.width);
-      EXPECT_EQ(first.height, h.height);
       ++refused;
       continue;
     }
@@ -79,11 +54,7 @@ TEST(PngSuiteToOvk, EveryFileConvertsOrIsRefusedWithItsBitCount) {
       SCOPED_TRACE(version);
       WriteRun run = WriteInMemory(png, version);
       ASSERT_EQ(run.encode, Fault::kNone);
-      std::optional<Picture> back =
-          testing_support::ReadBackStructurally(run.bytes, expected.palette.size() / 4);
-      ASSERT_TRUE(back);
-      EXPECT_EQ(back->indices, expected.indices);
-      EXPECT_EQ(back->palette, expected.palette);
+      EXPECT_EQ(run.bytes, testing_support::ExpectedFile(expected, version, run.report));
     }
     ++converted;
   }
@@ -95,7 +66,7 @@ TEST(PngSuiteToOvk, EveryFileConvertsOrIsRefusedWithItsBitCount) {
 TEST(PngSuiteToOvk, DamagedFilesFailCleanlyThroughTheProgram) {
   testing_support::ScratchDir dir;
   int damaged = 0;
-  for (const std::string& name : SuiteFiles()) {
+  for (const std::string& name : testing_support::PngSuiteNames()) {
     if (name[0] != 'x') continue;
     SCOPED_TRACE(name);
     const std::string path = testing_support::DataPath("pngsuite/" + name);

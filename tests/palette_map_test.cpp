@@ -232,7 +232,7 @@ TEST(PaletteMapCli, RefusalsSayWhyAndWriteNothing) {
   EXPECT_EQ(r.status, 0) << r.out;
   ts::Picture expected{16, 16, Bytes(256, 0), {10, 20, 30, 0, 40, 50, 60, 0}};
   for (std::size_t i = 0; i < expected.indices.size(); ++i) expected.indices[i] = i % 16 >= 8;
-  EXPECT_TRUE(ts::ReadBytes(out) == ts::Expected1000(expected));
+  EXPECT_TRUE(ts::ReadBytes(out) == ts::Ovk1000(expected));
 }
 
 }  // namespace

@@ -34,6 +34,11 @@ Picture RandomPicture(std::mt19937& rng, std::int32_t width, std::int32_t height
   return p;
 }
 
+Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height) {
+  std::mt19937 rng(seed);
+  return RandomPicture(rng, width, height, 256, 100);
+}
+
 Bytes BmpFrame(std::int32_t width, std::int32_t height, std::uint16_t bitCount, std::size_t entries,
                std::size_t stride, std::uint32_t gap) {
   const std::size_t paletteOffset = 54;
@@ -98,24 +103,42 @@ Bytes ColourBmp(std::int32_t width, std::int32_t height, std::uint16_t bitCount,
 }
 
 std::vector<std::uint8_t> ChunkPng(const PngHeader& header, const std::vector<std::uint8_t>& idat) {
-  std::vector<std::uint8_t> file = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
-  auto chunk = [&](const char* type, const std::vector<std::uint8_t>& data) {
+  if (header.colourType != 3) return ChunkPng(header, idat, {});
+  return ChunkPng(header, idat, {{"PLTE", Bytes(768)}});
+}
+
+Bytes ChunkPng(const PngHeader& header, const Bytes& idat, const std::vector<PngChunk>& chunks) {
+  Bytes file = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+  auto chunk = [&](const char* type, const Bytes& data) {
     AppendBe32(file, static_cast<std::uint32_t>(data.size()));
-    std::vector<std::uint8_t> body(type, type + 4);
+    Bytes body(type, type + 4);
     body.insert(body.end(), data.begin(), data.end());
     file.insert(file.end(), body.begin(), body.end());
     AppendBe32(file,
                static_cast<std::uint32_t>(crc32(0, body.data(), static_cast<uInt>(body.size()))));
   };
-  std::vector<std::uint8_t> ihdr;
+  Bytes ihdr;
   AppendBe32(ihdr, header.width);
   AppendBe32(ihdr, header.height);
   ihdr.insert(ihdr.end(), {header.bitDepth, header.colourType, 0, 0, header.interlace});
   chunk("IHDR", ihdr);
-  if (header.colourType == 3) chunk("PLTE", std::vector<std::uint8_t>(768));
+  for (const PngChunk& c : chunks) chunk(c.type, c.data);
   chunk("IDAT", idat);
   chunk("IEND", {});
   return file;
+}
+
+Bytes ZlibRows(const std::vector<Bytes>& rows) {
+  Bytes raw;
+  for (const Bytes& row : rows) {
+    raw.push_back(0);
+    raw.insert(raw.end(), row.begin(), row.end());
+  }
+  uLongf length = compressBound(static_cast<uLong>(raw.size()));
+  Bytes out(length);
+  EXPECT_EQ(compress2(out.data(), &length, raw.data(), static_cast<uLong>(raw.size()), 9), Z_OK);
+  out.resize(length);
+  return out;
 }
 
 std::vector<std::uint8_t> ZlibZeros(std::size_t count) {

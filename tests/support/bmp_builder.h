@@ -18,6 +18,9 @@ namespace testing_support {
 // and alphas.
 Picture RandomPicture(std::mt19937& rng, std::int32_t width, std::int32_t height, int entries,
                       int noisePercent);
+// RandomPicture of 256 entries, every pixel independent, from `seed`: its
+// tiles overflow the tile table at the larger tile sizes.
+Picture Noise(std::uint32_t seed, std::int32_t width, std::int32_t height);
 
 // How a picture is stored as a BMP file. The defaults give the plain form the
 // converter expects.
@@ -54,6 +57,15 @@ struct PngHeader {
   std::uint8_t interlace = 0;
 };
 std::vector<std::uint8_t> ChunkPng(const PngHeader& header, const std::vector<std::uint8_t>& idat);
+// The same with `chunks` (gAMA, PLTE, tRNS, ... in file order) between IHDR
+// and IDAT instead of the black PLTE.
+struct PngChunk {
+  const char* type;
+  Bytes data;
+};
+Bytes ChunkPng(const PngHeader& header, const Bytes& idat, const std::vector<PngChunk>& chunks);
+// Image data of `rows` (PNG row bytes, top first) at filter type 0.
+Bytes ZlibRows(const std::vector<Bytes>& rows);
 
 // `count` zero bytes compressed with zlib at its best, about a thousand to
 // one: image data of rows with filter type 0 and every sample 0.

@@ -389,8 +389,4 @@ Bytes PaletteArea(const Picture& picture) {
   return area;
 }
 
-Bytes PackBlocksSection(const Bytes& content) {
-  return PackedSection(content, Packing::kPacker);
-}
-
 }  // namespace testing_support

@@ -115,16 +115,13 @@ Picture PictureFromPng(const Bytes& png);
 
 // The palette area of versions 1000 and 1006: the entries, then zeros to 1024.
 Bytes PaletteArea(const Picture& picture);
-// A packed section of `content` as the writer stores it, packed by PackBlocks.
-Bytes PackBlocksSection(const Bytes& content);
 // The tile stream of version 1006 (palette area, then every tile), tiles
 // coded by the reference tile encoder; nullopt when a tile cannot be coded.
 std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heightLog2);
 
-// The whole file that each version should be, built from the layout rules.
-Bytes Expected1000(const Picture& picture);
-Bytes Expected1002(const Picture& picture);
-Bytes Expected1004(const Picture& picture);
+// The whole 1006 file the writer should make, tiles coded by the reference
+// tile encoder. (The other versions the writer makes are Ovk1000, and Ovk1002
+// and Ovk1004 with Packing::kPacker, for the widths it takes.)
 Bytes Expected1006(const Picture& picture, int widthLog2, int heightLog2, bool packed);
 
 // Reads the packed section at `*pos` of `file`, checks its header against
@@ -132,16 +129,12 @@ Bytes Expected1006(const Picture& picture, int widthLog2, int heightLog2, bool p
 // past the file or does not unpack to its stated size.
 std::optional<Bytes> ReadPackedSection(const Bytes& file, std::size_t* pos);
 
-// Decodes the tiles of `tileData` into a top-down plane; nullopt when a tile
-// does not decode or bytes are left over.
-std::optional<Bytes> DecodeTiles(const Bytes& tileData, std::int32_t width, std::int32_t height,
-                                 int widthLog2, int heightLog2);
-
-// Reads a file of version 1000, 1002, 1004 or 1006 back into a picture with
-// as many palette entries as `entries`, checking every header field the
-// writer sets. nullopt (with a test failure saying why) when something does
-// not match the layout.
-std::optional<Picture> ReadBackStructurally(const Bytes& file, std::size_t entries);
+// The whole file the writer should make of `picture` for `versionArgument`
+// (1000, 1002, 1004, 1006 or 60), built from the layout rules: Ovk1000,
+// Ovk1002 and Ovk1004 packed by PackBlocks, or Expected1006 at the tile size
+// `report` gives (which tile size is right is a test of its own).
+Bytes ExpectedFile(const Picture& picture, std::int32_t versionArgument,
+                   const ovk::EncodeReport& report);
 
 // Reads a file back through the program's own reader (DecodeOvk, 8-bit
 // form). The palette has the file's entries: 256 for versions 1000 and 1006,

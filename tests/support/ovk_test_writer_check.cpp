@@ -69,48 +69,37 @@ std::optional<Bytes> TileStream(const Picture& picture, int widthLog2, int heigh
   return stream;
 }
 
-Picture PictureFromPng(const Bytes& png) {
-  Cbuffer bmp;
-  const Error e = PngToBmp(bmp, png);
-  EXPECT_TRUE(e.ok());
+namespace {
+
+// The picture of an 8-bit bottom-up BMP image (rows padded to 4 bytes):
+// `entries` palette entries, B, G, R, A turned to R, G, B, A when `swap`.
+Picture PictureFromBmp(const Bytes& b, std::uint32_t entries, bool swap) {
   Picture p;
-  if (!e.ok()) return p;
-  const Bytes b(bmp.data(), bmp.data() + bmp.size());
   p.width = static_cast<std::int32_t>(Le32(b, 18));
   p.height = static_cast<std::int32_t>(Le32(b, 22));
-  const std::uint32_t count = Le32(b, 46) == 0 ? 256 : Le32(b, 46);
-  for (std::uint32_t e = 0; e < count; ++e) {
+  for (std::uint32_t e = 0; e < entries; ++e) {
     const std::size_t at = 54 + 4 * e;
-    p.palette.insert(p.palette.end(), {b[at + 2], b[at + 1], b[at], b[at + 3]});
+    p.palette.insert(p.palette.end(),
+                     {b[at + (swap ? 2 : 0)], b[at + 1], b[at + (swap ? 0 : 2)], b[at + 3]});
   }
   const std::size_t offset = Le32(b, 10);
+  const std::size_t stride = (static_cast<std::size_t>(p.width) + 3) & ~std::size_t{3};
   for (std::int32_t y = 0; y < p.height; ++y) {
-    const std::size_t row = offset + static_cast<std::size_t>(p.height - 1 - y) * p.width;
+    const std::size_t row = offset + static_cast<std::size_t>(p.height - 1 - y) * stride;
     p.indices.insert(p.indices.end(), b.begin() + row, b.begin() + row + p.width);
   }
   return p;
 }
 
-Bytes Expected1000(const Picture& picture) {
-  Bytes out = SmallHeader(1000, picture.width, picture.height);
-  Append(out, PaletteArea(picture));
-  Append(out, picture.indices);
-  return out;
-}
+}  // namespace
 
-Bytes Expected1002(const Picture& picture) {
-  Bytes out = SmallHeader(1002, picture.width, picture.height);
-  Append(out, PackBlocksSection(picture.palette));
-  Append(out, PackBlocksSection(picture.indices));
-  return out;
-}
-
-Bytes Expected1004(const Picture& picture) {
-  Bytes out = LargeHeader(1004, picture.width, picture.height,
-                          static_cast<std::uint32_t>(picture.palette.size() / 4));
-  Append(out, PackBlocksSection(picture.palette));
-  Append(out, PackBlocksSection(BlockOrder(picture)));
-  return out;
+Picture PictureFromPng(const Bytes& png) {
+  Cbuffer bmp;
+  const Error e = PngToBmp(bmp, png);
+  EXPECT_TRUE(e.ok());
+  if (!e.ok()) return {};
+  const Bytes b(bmp.data(), bmp.data() + bmp.size());
+  return PictureFromBmp(b, Le32(b, 46) == 0 ? 256 : Le32(b, 46), true);
 }
 
 Bytes Expected1006(const Picture& picture, int widthLog2, int heightLog2, bool packed) {
@@ -121,7 +110,7 @@ Bytes Expected1006(const Picture& picture, int widthLog2, int heightLog2, bool p
   Bytes out = CcpiHeader(static_cast<std::uint32_t>(stream->size() + 16), 256, widthLog2,
                          heightLog2, static_cast<std::int16_t>(picture.width),
                          static_cast<std::int16_t>(picture.height), packed ? 0x80 : 0x00);
-  Append(out, packed ? PackBlocksSection(*stream) : *stream);
+  Append(out, packed ? PackedSection(*stream, Packing::kPacker) : *stream);
   return out;
 }
 
@@ -149,123 +138,19 @@ std::optional<Bytes> ReadPackedSection(const Bytes& file, std::size_t* pos) {
   return out;
 }
 
-std::optional<Bytes> DecodeTiles(const Bytes& tileData, std::int32_t width, std::int32_t height,
-                                 int widthLog2, int heightLog2) {
-  const std::int32_t tw = 1 << widthLog2;
-  const std::int32_t th = 1 << heightLog2;
-  Bytes plane(static_cast<std::size_t>(width) * height, 0);
-  std::size_t pos = 0;
-  for (std::int32_t j = 0; j < height / th; ++j) {
-    for (std::int32_t i = 0; i < width / tw; ++i) {
-      const std::int32_t n = DecodeTile(std::span(tileData).subspan(pos),
-                                        &plane[j * th * width + i * tw], tw, th, width);
-      if (n < 0) {
-        ADD_FAILURE() << "tile " << i << ", " << j << " does not decode";
-        return std::nullopt;
-      }
-      pos += static_cast<std::size_t>(n);
-    }
+Bytes ExpectedFile(const Picture& picture, std::int32_t versionArgument,
+                   const ovk::EncodeReport& report) {
+  switch (versionArgument) {
+    case 1000:
+      return Ovk1000(picture);
+    case 1002:
+      return Ovk1002(picture, Packing::kPacker);
+    case 1004:
+      return Ovk1004(picture, Packing::kPacker);
+    default:
+      return Expected1006(picture, report.tileWidthLog2, report.tileHeightLog2,
+                          versionArgument == 1006);
   }
-  if (pos != tileData.size()) {
-    ADD_FAILURE() << tileData.size() - pos << " bytes follow the last tile";
-    return std::nullopt;
-  }
-  return plane;
-}
-
-std::optional<Picture> ReadBackStructurally(const Bytes& file, std::size_t entries) {
-  if (file.size() < 24) {
-    ADD_FAILURE() << "file of " << file.size() << " bytes";
-    return std::nullopt;
-  }
-  Picture p;
-  const std::uint32_t version = Le32(file, 0);
-  Bytes palette;
-  Bytes plane;
-  std::size_t pos = 0;
-  if (version == 1000 || version == 1002 || version == 1004) {
-    p.width = static_cast<std::int32_t>(Le32(file, 4));
-    p.height = static_cast<std::int32_t>(Le32(file, 8));
-    const std::size_t pixels = static_cast<std::size_t>(p.width) * p.height;
-    pos = version == 1004 ? 16 : 12;
-    if (version == 1000) {
-      if (file.size() != pos + 1024 + pixels) {
-        ADD_FAILURE() << "a 1000 file of " << file.size() << " bytes";
-        return std::nullopt;
-      }
-      palette.assign(file.begin() + 12, file.begin() + 12 + 1024);
-      plane.assign(file.begin() + 12 + 1024, file.end());
-    } else {
-      if (version == 1004) {
-        EXPECT_EQ(Le32(file, 12), entries) << "paletteCount";
-      }
-      std::optional<Bytes> pal = ReadPackedSection(file, &pos);
-      std::optional<Bytes> pix = pal ? ReadPackedSection(file, &pos) : std::nullopt;
-      if (!pix) return std::nullopt;
-      EXPECT_EQ(pal->size(), 4 * entries) << "palette section length";
-      EXPECT_EQ(pos, file.size()) << "bytes after the last section";
-      palette = *pal;
-      plane = *pix;
-      if (plane.size() != pixels) {
-        ADD_FAILURE() << "index plane of " << plane.size() << " bytes";
-        return std::nullopt;
-      }
-      if (version == 1004) {
-        Bytes rows(pixels);
-        for (std::int32_t y = 0; y < p.height; ++y) {
-          for (std::int32_t x = 0; x < p.width; ++x) {
-            rows[y * p.width + x] =
-                plane[(y / 8) * 8 * p.width + (x / 16) * 128 + (y % 8) * 16 + x % 16];
-          }
-        }
-        plane = rows;
-      }
-    }
-  } else if (version == 1006) {
-    EXPECT_EQ(Bytes(file.begin() + 8, file.begin() + 12), (Bytes{'C', 'C', 'P', 'I'}));
-    EXPECT_EQ(Le16(file, 12), 7);
-    EXPECT_EQ(Le16(file, 14), 256);
-    EXPECT_EQ(file[22], 2);
-    const int wlog = file[16];
-    const int hlog = file[17];
-    p.width = Le16(file, 18);
-    p.height = Le16(file, 20);
-    const std::uint32_t streamSize = Le32(file, 4);
-    Bytes stream;
-    if (file[23] == 0x80) {
-      pos = 24;
-      std::optional<Bytes> s = ReadPackedSection(file, &pos);
-      if (!s) return std::nullopt;
-      EXPECT_EQ(pos, file.size()) << "bytes after the packed stream";
-      stream = *s;
-    } else {
-      EXPECT_EQ(file[23], 0) << "flags";
-      stream.assign(file.begin() + 24, file.end());
-    }
-    EXPECT_EQ(streamSize, stream.size() + 16) << "streamSize";
-    if (stream.size() < 1024) {
-      ADD_FAILURE() << "tile stream of " << stream.size() << " bytes";
-      return std::nullopt;
-    }
-    palette.assign(stream.begin(), stream.begin() + 1024);
-    std::optional<Bytes> decoded =
-        DecodeTiles(Bytes(stream.begin() + 1024, stream.end()), p.width, p.height, wlog, hlog);
-    if (!decoded) return std::nullopt;
-    plane = *decoded;
-  } else {
-    ADD_FAILURE() << "version " << version;
-    return std::nullopt;
-  }
-  // Entries past the picture's own must be zero in the fixed palette areas.
-  if (palette.size() > 4 * entries) {
-    EXPECT_TRUE(std::all_of(palette.begin() + 4 * entries, palette.end(), [](std::uint8_t b) {
-      return b == 0;
-    })) << "palette area not zero past the entries";
-  }
-  palette.resize(4 * entries);
-  p.palette = palette;
-  p.indices = plane;
-  return p;
 }
 
 std::optional<Picture> DecodeWithReader(const Bytes& file) {
@@ -282,19 +167,8 @@ std::optional<Picture> DecodeWithReader(const Bytes& file) {
     ADD_FAILURE() << "the walk or DecodeOvk gives fault " << static_cast<int>(code.fault);
     return std::nullopt;
   }
-  Picture p;
-  p.width = static_cast<std::int32_t>(Le32(image, 18));
-  p.height = static_cast<std::int32_t>(Le32(image, 22));
   EXPECT_EQ(Le16(image, 28), 8) << "bit count";
-  const std::uint32_t entries = Le32(image, 46);
-  const std::size_t offset = Le32(image, 10);
-  p.palette.assign(image.begin() + 54, image.begin() + 54 + 4 * entries);
-  const std::size_t stride = (static_cast<std::size_t>(p.width) + 3) & ~std::size_t{3};
-  for (std::int32_t y = 0; y < p.height; ++y) {
-    const std::size_t row = offset + (p.height - 1 - y) * stride;
-    p.indices.insert(p.indices.end(), image.begin() + row, image.begin() + row + p.width);
-  }
-  return p;
+  return PictureFromBmp(image, Le32(image, 46), false);
 }
 
 }  // namespace testing_support

@@ -54,4 +54,12 @@ std::string DataPath(const std::string& relative) {
   return std::string(OVK_TEST_DATA) + "/" + relative;
 }
 
+std::vector<std::string> PngSuiteNames() {
+  std::vector<std::string> names;
+  for (const std::string& name : DirectoryNames(DataPath("pngsuite"))) {
+    if (std::filesystem::path(name).extension() == ".png") names.push_back(name);
+  }
+  return names;
+}
+
 }  // namespace testing_support

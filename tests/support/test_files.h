@@ -31,5 +31,7 @@ std::vector<std::string> DirectoryNames(const std::string& dir);
 
 // The directory of bundled test data (tests/data).
 std::string DataPath(const std::string& relative);
+// The names of the PNG files in tests/data/pngsuite, sorted.
+std::vector<std::string> PngSuiteNames();
 
 }  // namespace testing_support
