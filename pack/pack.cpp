@@ -317,6 +317,16 @@ class MatchFinder {
     std::size_t maxLength;
     std::size_t length;
     std::size_t distance;
+
+    // Keeps a candidate `back` bytes before p whose match is `n` long when it
+    // is longer than the best so far; true when it reaches maxLength and the
+    // search can stop.
+    bool Take(std::size_t n, std::size_t back) {
+      if (n <= length) return false;
+      length = n;
+      distance = back;
+      return n == maxLength;
+    }
   };
   struct Run {
     std::uint16_t end;     // the position after the run
@@ -509,12 +519,7 @@ class MatchFinder {
     std::size_t visits = 0;
     while (x != kNone && x >= nearest_) {
       ++visits;
-      const std::size_t n = MatchLength(block_ + x, best.cur, best.maxLength);
-      if (n > best.length) {
-        best.length = n;
-        best.distance = p - x;
-        if (n == best.maxLength) break;
-      }
+      if (best.Take(MatchLength(block_ + x, best.cur, best.maxLength), p - x)) break;
       x = prev[x];
     }
     visits_ += visits;
@@ -533,13 +538,9 @@ class MatchFinder {
       // Only a candidate that also matches up to `length` can be longer:
       // test the last bytes of that stretch first.
       if (cand[length] == cur[length] &&
-          (length < 8 || LoadU64(cand + length - 8) == LoadU64(cur + length - 8))) {
-        const std::size_t n = MatchLength(cand, cur, best.maxLength);
-        if (n > length) {
-          best.length = n;
-          best.distance = p - x;
-          if (n == best.maxLength) break;
-        }
+          (length < 8 || LoadU64(cand + length - 8) == LoadU64(cur + length - 8)) &&
+          best.Take(MatchLength(cand, cur, best.maxLength), p - x)) {
+        break;
       }
       x = prev[x];
     }
@@ -560,13 +561,9 @@ class MatchFinder {
       if (q < p && runLength_[end] >= copies) {
         const std::uint8_t* cand = block_ + q;
         const std::size_t length = best.length;
-        if (cand[length] == cur[length]) {
-          const std::size_t n = MatchLength(cand, cur, best.maxLength);
-          if (n > length) {
-            best.length = n;
-            best.distance = p - q;
-            if (n == best.maxLength) break;
-          }
+        if (cand[length] == cur[length] &&
+            best.Take(MatchLength(cand, cur, best.maxLength), p - q)) {
+          break;
         }
       }
       end = prevEnd_[end];
