@@ -15,12 +15,12 @@
 // limit of fuzz/CMakeLists.txt (the writer's own largest buffer, the 1006
 // tile stream, takes 2 * (pixels + 1040)).
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <vector>
 
 #include "driver/source.h"
+#include "fuzz/check.h"
 #include "fuzz/quiet_stderr.h"
 #include "ovk/decoder.h"
 #include "ovk/layout.h"
@@ -31,10 +31,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
 
 std::uint32_t Le32(const Bytes& b, std::size_t at) {
   Check(at + 4 <= b.size());

@@ -19,15 +19,12 @@
 #include <span>
 
 #include "driver/convert.h"
+#include "fuzz/check.h"
 #include "ovk/decoder.h"
 #include "ovk/layout.h"
 #include "raster/bmp_image.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
 
 struct FreeDeleter {
   void operator()(std::uint8_t* p) const { std::free(p); }

@@ -11,13 +11,10 @@
 #include <cstdint>
 #include <span>
 
+#include "fuzz/check.h"
 #include "ovk/layout.h"
 
 namespace {
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
 
 // The most image bytes (4 per pixel) per byte of file that an accepted file
 // can ask for, worked out from the format rather than from the walk: a packed

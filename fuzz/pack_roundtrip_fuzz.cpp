@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "pack/pack.h"
 #include "pack/unpack.h"
 #include "support/reference_packer.h"
@@ -22,10 +23,6 @@
 namespace {
 
 constexpr std::size_t kReferenceLimit = 4096;
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
 
 }  // namespace
 

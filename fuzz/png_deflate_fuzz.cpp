@@ -18,15 +18,8 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "raster/png_deflate.h"
-
-namespace {
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;

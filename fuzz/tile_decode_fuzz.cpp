@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "ovk/tile_codec.h"
 
 namespace {
@@ -25,10 +26,6 @@ constexpr std::uint8_t kCanary = 0xA5;
 int SideFrom(std::uint8_t b) {
   if (b & 0x80) return 2 * (1 + (b & 0x3F));
   return 2 << (b % 7);
-}
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
 }
 
 }  // namespace

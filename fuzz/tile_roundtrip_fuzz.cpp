@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "ovk/tile_codec.h"
 #include "support/reference_tile_encoder.h"
 
@@ -25,10 +26,6 @@ namespace {
 int SideFrom(std::uint8_t b, int log2Max) {
   if (b & 0x80) return 2 * (1 + (b & ((1 << (log2Max - 1)) - 1)));
   return 2 << (b % log2Max);
-}
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
 }
 
 }  // namespace

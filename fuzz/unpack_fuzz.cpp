@@ -18,16 +18,9 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz/check.h"
 #include "pack/unpack.h"
 #include "support/reference_packer.h"
-
-namespace {
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
