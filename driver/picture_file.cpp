@@ -2,10 +2,10 @@
 
 #include "driver/messages.h"
 #include "driver/output_name.h"
+#include "driver/source.h"
 #include "io/load_file.h"
 #include "ovk/decoder.h"
 #include "platform/platform.h"
-#include "raster/png_import.h"
 
 namespace {
 
@@ -40,35 +40,24 @@ bool LoadPictureFile(const std::wstring& name, PictureFile* out) {
   }
   out->fileBytes = out->bytes.size();
   const std::span<const std::uint8_t> bytes = out->bytes.span();
+  Error error;
   if (HasOvkExtension(name)) {
     out->kind = PictureKind::kOvk;
-    if (const Error error = DecodeOvkFile(out); !error.ok()) {
-      ReportError(error, name);
-      return false;
-    }
-  } else if (HasBmpSignature(bytes)) {
-    out->kind = PictureKind::kBmp;
-    out->image = bytes;
-    if (!ReadBmpLayout(bytes, &out->layout)) {
-      platform::Print(kUnsupportedImage, name.c_str());
-      return false;
-    }
-    out->hasLayout = true;
-    return true;
-  } else if (HasPngSignature(bytes)) {
-    out->kind = PictureKind::kPng;
-    std::string messages;
-    const Error png = PngToBmp(out->decoded, bytes, {}, nullptr, &messages);
-    platform::PrintDiagnostics(messages);
-    if (!png.ok()) {
-      ReportError(png, name);
-      return false;
-    }
-    out->image = out->decoded.span();
+    error = DecodeOvkFile(out);
   } else {
-    platform::Print(kNotSupported, name.c_str());
+    out->kind = HasBmpSignature(bytes) ? PictureKind::kBmp : PictureKind::kPng;
+    error = InputAsBmp(bytes, {}, &out->decoded, &out->image);
+  }
+  if (!error.ok()) {
+    ReportError(error, name);
     return false;
   }
   out->hasLayout = ReadBmpLayout(out->image, &out->layout);
+  // A BMP file must be one the picture readers take; a decoded ovk or PNG
+  // file is one whenever it has pixels (a grey PNG has none).
+  if (out->kind == PictureKind::kBmp && !out->hasLayout) {
+    platform::Print(kUnsupportedImage, name.c_str());
+    return false;
+  }
   return true;
 }

@@ -8,9 +8,9 @@
 #include "driver/messages.h"
 #include "driver/output_name.h"
 #include "driver/picture_file.h"
+#include "driver/source.h"
 #include "platform/platform.h"
 #include "raster/palette_map.h"
-#include "raster/png_import.h"
 
 namespace {
 
@@ -70,25 +70,16 @@ bool RemapPicture(const std::wstring& imageFile, std::span<const std::uint8_t> i
 
   // The sides are those the writer takes, whatever the depth: a PNG is judged
   // from its header, before its image data is read.
-  std::span<const std::uint8_t> bytes = input;
-  if (!HasBmpSignature(bytes)) {
-    if (!HasPngSignature(bytes)) {
-      ReportError({Fault::kNotImage}, imageFile);
-      return false;
-    }
-    std::string messages;
-    const Error png = PngToBmp(
-        *decoded, bytes,
-        [&target](const PngHeaderFacts& f) {
-          return IsMappable(f.bitCount) && ovk::IsWritableShape(8, f.width, f.height, target);
-        },
-        nullptr, &messages);
-    platform::PrintDiagnostics(messages);
-    if (!png.ok()) {
-      ReportError(png, imageFile);
-      return false;
-    }
-    bytes = decoded->span();
+  std::span<const std::uint8_t> bytes;
+  if (const Error e = InputAsBmp(
+          input,
+          [&target](const PngHeaderFacts& f) {
+            return IsMappable(f.bitCount) && ovk::IsWritableShape(8, f.width, f.height, target);
+          },
+          decoded, &bytes);
+      !e.ok()) {
+    ReportError(e, imageFile);
+    return false;
   }
   BmpLayout layout;
   if (!ReadBmpLayout(bytes, &layout) || !IsMappable(layout.bitCount) ||

@@ -21,27 +21,34 @@ bool TargetForVersion(std::int32_t versionArgument, ovk::OvkTarget* target) {
   }
 }
 
+Error InputAsBmp(std::span<const std::uint8_t> input, const PngHeaderCheck& accept,
+                 BmpImage* decoded, std::span<const std::uint8_t>* bmp) {
+  if (HasBmpSignature(input)) {
+    *bmp = input;
+    return kNoError;
+  }
+  if (!HasPngSignature(input)) return {Fault::kNotImage};
+  std::string messages;
+  const Error png = PngToBmp(*decoded, input, accept, nullptr, &messages);
+  platform::PrintDiagnostics(messages);
+  if (png.ok()) *bmp = decoded->span();
+  return png;
+}
+
 Error PrepareSource(std::span<const std::uint8_t> input, const ovk::OvkTarget& target,
                     SourceImage* image) {
-  std::span<const std::uint8_t> bytes = input;
-  if (!HasBmpSignature(bytes)) {
-    if (!HasPngSignature(bytes)) return {Fault::kNotImage};
-    // A PNG is judged from its header before its image data is read.
-    std::string messages;
-    const Error png = PngToBmp(
-        image->decoded, bytes,
-        [&target](const PngHeaderFacts& f) {
-          return ovk::IsWritableShape(f.bitCount, f.width, f.height, target);
-        },
-        nullptr, &messages);
-    platform::PrintDiagnostics(messages);
-    if (png == Fault::kUnsupportedImage) {
-      image->bitCount = static_cast<std::int32_t>(png.value);
-      image->width = png.width;
-      image->height = png.height;
-    }
-    if (!png.ok()) return png;
-    bytes = image->decoded.span();
+  std::span<const std::uint8_t> bytes;
+  const Error png = InputAsBmp(
+      input,
+      [&target](const PngHeaderFacts& f) {
+        return ovk::IsWritableShape(f.bitCount, f.width, f.height, target);
+      },
+      &image->decoded, &bytes);
+  if (png == Fault::kUnsupportedImage) {
+    image->bitCount = static_cast<std::int32_t>(png.value);
+    image->width = png.width;
+    image->height = png.height;
   }
+  if (!png.ok()) return png;
   return ovk::ReadBmpSource(bytes, target, image);
 }

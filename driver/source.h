@@ -7,10 +7,19 @@
 
 #include "ovk/encoder.h"
 #include "raster/bmp_image.h"
+#include "raster/png_import.h"
 
 // 1000, 1002 and 1004 as they are, 1006 packed, and 60 for 1006 with the tile
 // stream raw. False for any other value.
 bool TargetForVersion(std::int32_t versionArgument, ovk::OvkTarget* target);
+
+// The BMP image of an input file's bytes, told by content: `input` itself
+// when it begins with "BM"; for a PNG file, the image it decodes to in
+// `decoded`, judged by `accept` from its header before its image data is read
+// (libpng's messages are printed on standard error). Fault::kNotImage for
+// bytes that are neither; PngToBmp's faults for a PNG.
+Error InputAsBmp(std::span<const std::uint8_t> input, const PngHeaderCheck& accept,
+                 BmpImage* decoded, std::span<const std::uint8_t>* bmp);
 
 // The picture, and the BmpImage a PNG input became (empty for a BMP input).
 struct SourceImage : ovk::SourceImage {
