@@ -234,8 +234,8 @@ double CpuSeconds() {
 }
 
 void BM_OvkToPng(benchmark::State& state, const BenchImage* image, OutputForm output) {
-  const PaletteAlpha alpha =
-      output == OutputForm::kPngPalette ? PaletteAlpha::kWritten : PaletteAlpha::kDropped;
+  const PaletteOutput alpha = output == OutputForm::kPngPalette ? PaletteOutput::kIndicesWithAlpha
+                                                                : PaletteOutput::kColours;
   const Conversion& source = Checked(*image, 1006);
   Bytes decoded, png;
   if (!source.ok || !DecodeForOutput(source.file, output, decoded) ||

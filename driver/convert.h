@@ -14,9 +14,10 @@
 int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output);
 
 // The pixels the decoder produces for a file of `version` becoming `output`:
-// 32-bit for version 1001 with a PNG, and for every other version with a
-// colour PNG; otherwise the file's own depth (16 for 1001, 8 with a palette
-// for the rest).
+// 32-bit for version 1001 with a PNG, and for version 1005 (whose mask makes
+// pixels transparent) with a colour PNG; otherwise the file's own depth (16
+// for 1001, 8 with a palette for the rest, which the PNG encoder expands for
+// a colour PNG).
 ovk::PixelForm PixelFormFor(std::uint32_t version, OutputForm output);
 
 // 8-bit palette BMP or PNG -> ovk of `version` (1000, 1002, 1004, 1006, or 60

@@ -54,8 +54,12 @@ int WriteBmp(const std::wstring& outName, const BmpImage& image) {
 }  // namespace
 
 ovk::PixelForm PixelFormFor(std::uint32_t version, OutputForm output) {
-  const bool form32 =
-      version == ovk::kVersion1001 ? output != OutputForm::kBmp : output == OutputForm::kPngColour;
+  // A colour PNG of a palette picture is made from its indices (the PNG
+  // encoder expands them and compares indices, not colours), except for
+  // version 1005, whose transparency mask is not in the palette.
+  const bool form32 = version == ovk::kVersion1001   ? output != OutputForm::kBmp
+                      : version == ovk::kVersion1005 ? output == OutputForm::kPngColour
+                                                     : false;
   return form32 ? ovk::PixelForm::k32Bit : ovk::PixelForm::kFileDepth;
 }
 
@@ -112,9 +116,9 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
   int result = 0;
   if (output != OutputForm::kBmp) {
     const std::size_t fileBytes = bmp::GetU32(img, bmp::kBfSize);
-    result = WritePng(
-        outName, image.span().first(fileBytes),
-        output == OutputForm::kPngPalette ? PaletteAlpha::kWritten : PaletteAlpha::kDropped);
+    result = WritePng(outName, image.span().first(fileBytes),
+                      output == OutputForm::kPngPalette ? PaletteOutput::kIndicesWithAlpha
+                                                        : PaletteOutput::kColours);
   } else {
     result = WriteBmp(outName, image);
   }

@@ -13,7 +13,7 @@
 // whole or not at all. Prints "pngファイルの作成に失敗しました(%s)\n" and
 // returns -1 on failure; 0 on success.
 [[nodiscard]] std::int32_t WritePng(const std::wstring& path, std::span<const std::uint8_t> image,
-                                    PaletteAlpha paletteAlpha);
+                                    PaletteOutput paletteOutput);
 
 // The output file of one WritePng call: a temporary file beside the
 // destination that Commit() puts in place. A file that is not committed when

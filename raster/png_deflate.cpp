@@ -198,30 +198,39 @@ void PadToTwoSymbols(std::uint32_t* freq, int n) {
   }
 }
 
+// Writes bits least significant first, 32 at a time, straight into the
+// output's storage, which grows ahead of them; Finish trims it to the bytes
+// written.
 class BitWriter {
  public:
-  explicit BitWriter(std::vector<std::uint8_t>* out) : out_(out) {}
+  explicit BitWriter(std::vector<std::uint8_t>* out) : out_(out), used_(out->size()) {}
   // count <= 32
   void Put(std::uint32_t bits, int count) {
     acc_ |= static_cast<std::uint64_t>(bits) << filled_;
     filled_ += count;
     if (filled_ >= 32) {
-      const std::uint8_t word[4] = {
-          static_cast<std::uint8_t>(acc_), static_cast<std::uint8_t>(acc_ >> 8),
-          static_cast<std::uint8_t>(acc_ >> 16), static_cast<std::uint8_t>(acc_ >> 24)};
-      out_->insert(out_->end(), word, word + 4);
+      if (out_->size() - used_ < 4) out_->resize(std::max(2 * out_->size(), used_ + 4096));
+      std::uint8_t* const word = out_->data() + used_;
+      word[0] = static_cast<std::uint8_t>(acc_);
+      word[1] = static_cast<std::uint8_t>(acc_ >> 8);
+      word[2] = static_cast<std::uint8_t>(acc_ >> 16);
+      word[3] = static_cast<std::uint8_t>(acc_ >> 24);
+      used_ += 4;
       acc_ >>= 32;
       filled_ -= 32;
     }
   }
   // Pads the last byte with zero bits.
   void Finish() {
+    out_->resize(used_);
     for (; filled_ > 0; filled_ -= 8, acc_ >>= 8) out_->push_back(static_cast<std::uint8_t>(acc_));
     filled_ = 0;
+    used_ = out_->size();
   }
 
  private:
   std::vector<std::uint8_t>* out_;
+  std::size_t used_;  // bytes of *out_ written
   std::uint64_t acc_ = 0;
   int filled_ = 0;
 };
@@ -344,11 +353,10 @@ void BlockCoder::Flush(bool last) {
     int symbol, extraBits;
     std::uint32_t extra;
     LengthSymbol(((t >> 16) & 0xFF) + 3, &symbol, &extraBits, &extra);
-    bits_->Put(litCodes[symbol], litLengths[symbol]);
-    if (extraBits != 0) bits_->Put(extra, extraBits);
+    // A code and its extra bits go together: at most 15 + 13 bits.
+    bits_->Put(litCodes[symbol] | extra << litLengths[symbol], litLengths[symbol] + extraBits);
     DistanceSymbol((t & 0xFFFF) + 1, &symbol, &extraBits, &extra);
-    bits_->Put(distCodes[symbol], distLengths[symbol]);
-    if (extraBits != 0) bits_->Put(extra, extraBits);
+    bits_->Put(distCodes[symbol] | extra << distLengths[symbol], distLengths[symbol] + extraBits);
   }
   bits_->Put(litCodes[kEndOfBlock], litLengths[kEndOfBlock]);
   tokens_.clear();
@@ -398,6 +406,34 @@ class Adler32 {
     s1_ %= kMod;
     s2_ %= kMod;
   }
+  // Adds the bytes that n pixels stand for, pixel i being the `scale` bytes
+  // b0, b1... of its palette entry. entry[i] holds their sum in its low half
+  // and 0 b0 + 1 b1 + 2 b2... (the lead) in its high half. Over the m = scale
+  // k bytes of k pixels, s2 gains m s1 plus (m - j + 1) times byte j; for
+  // the pixel at t, whose bytes are j = scale t + 1 + c, that is (m - scale t)
+  // sum - lead, and over the pixels: scale (sum of the running sums) - leads.
+  // Both halves are summed in one add; the chunk keeps the low half's running
+  // sums from carrying into the high half.
+  void UpdateMapped(const std::uint8_t* pixels, std::size_t n, std::uint32_t scale,
+                    const std::uint64_t* entry) {
+    constexpr std::size_t kPixels = 2048;  // 1020 * 2048^2 / 2 < 2^32
+    while (n > 0) {
+      const std::size_t k = std::min(n, kPixels);
+      std::uint64_t total = 0;
+      std::uint64_t running = 0;
+      for (std::size_t t = 0; t < k; ++t) {
+        total += entry[pixels[t]];
+        running += total;
+      }
+      const std::uint64_t sums = total & 0xFFFFFFFFu;
+      const std::uint64_t leads = total >> 32;
+      const std::uint64_t runs = running & 0xFFFFFFFFu;
+      s2_ = (s2_ + scale * k % kMod * s1_ + scale * runs + kMod * kMod - leads) % kMod;
+      s1_ = (s1_ + sums) % kMod;
+      pixels += k;
+      n -= k;
+    }
+  }
   std::uint32_t Value() const { return static_cast<std::uint32_t>((s2_ << 16) | s1_); }
 
  private:
@@ -415,19 +451,32 @@ class Deflater {
  public:
   Deflater(const PngRows& rows, const DeflateEffort& effort, BlockCoder* coder)
       : rows_(rows),
-        size_(rows.rowCount * (rows.rowBytes + 1)),
-        rowLength_(rows.rowBytes + 1),
+        palette_(rows.palette),
+        scale_(palette_ != nullptr ? static_cast<std::size_t>(rows.pixelBytes) : 1),
+        rowLength_(rows.rowBytes / scale_ + 1),
+        rowReciprocal_(~std::uint64_t{0} / rowLength_ + 1),
+        size_(rows.rowCount * rowLength_),
+        window_(kWindow / scale_),
+        maxMatch_(kMaxMatch / scale_),
         bufferSize_(std::max(kMinBuffer, kWindow + kLookahead + rowLength_)),
-        pixelBytes_(static_cast<std::size_t>(rows.pixelBytes)),
-        shortMask_(KeyMask(rows.pixelBytes == 1 ? 4 : 2 * rows.pixelBytes)),
-        longKeyBytes_(rows.pixelBytes == 1 ? kLongKeyIndices : std::min(16, 5 * rows.pixelBytes)),
+        pixelBytes_(static_cast<std::size_t>(rows.pixelBytes) / scale_),
+        shortMask_(KeyMask(rows.pixelBytes == 1 ? 4 : 2 * static_cast<int>(pixelBytes_))),
+        longKeyBytes_(rows.pixelBytes == 1 ? kLongKeyIndices
+                                           : std::min(16, 5 * static_cast<int>(pixelBytes_))),
+        longFirstMask_(KeyMask(std::min(8, longKeyBytes_))),
         longMask_(longKeyBytes_ <= 8 ? 0 : KeyMask(longKeyBytes_ - 8)),
         effort_(effort),
         coder_(coder),
         head_(std::size_t{1} << kHashBits, kNoPosition),
         prev_(kWindow, kNoPosition),
         longHead_(std::size_t{1} << kHashBits, kNoPosition),
-        longPrev_(kWindow, kNoPosition) {}
+        longPrev_(kWindow, kNoPosition) {
+    for (std::size_t e = 0; palette_ != nullptr && e < 256; ++e) {
+      for (std::size_t c = 0; c < scale_; ++c) {
+        entryAdler_[e] += (std::uint64_t{c} << 32 | 1) * palette_[4 * e + c];
+      }
+    }
+  }
 
   // False when the buffer cannot be had.
   bool Allocate() {
@@ -469,7 +518,8 @@ class Deflater {
   Keys KeysAt(std::size_t p) const {
     const std::uint64_t first = Load64(At(p));
     const std::uint64_t second = Load64(At(p) + 8) & longMask_;
-    return Keys{HashOf(first & shortMask_), HashOf(first ^ (second * 0xC2B2AE3D27D4EB4Full))};
+    return Keys{HashOf(first & shortMask_),
+                HashOf((first & longFirstMask_) ^ (second * 0xC2B2AE3D27D4EB4Full))};
   }
   const std::uint8_t* At(std::size_t p) const { return buffer_.get() + (p - base_); }
   // Makes the bytes up to p + kLookahead (or the end) available.
@@ -483,7 +533,13 @@ class Deflater {
     while (next_ < rows_.rowCount && filled_ - base_ + rowLength_ <= bufferSize_) {
       std::uint8_t* row = buffer_.get() + (filled_ - base_);
       rows_.row(next_++, row);
-      adler_.Update(row, rowLength_);
+      if (palette_ == nullptr) {
+        adler_.Update(row, rowLength_);
+      } else {
+        adler_.Update(row, 1);
+        adler_.UpdateMapped(row + 1, rowLength_ - 1, static_cast<std::uint32_t>(scale_),
+                            entryAdler_.data());
+      }
       filled_ += rowLength_;
     }
   }
@@ -530,20 +586,66 @@ class Deflater {
     }
     indexedTo_ = std::max(indexedTo_, q);
   }
+  // kPalette: palette_ is set. The two forms are compiled apart, so that
+  // without a palette the window and the longest match stay constants.
+  template <bool kPalette>
   Found Search(std::size_t p, std::size_t column);
+  template <bool kPalette>
+  void RunAs();
+
+  // With a palette, the positions are those of the index rows, and what is
+  // coded is the colour rows: the filter byte, then scale_ bytes a pixel.
+  //
+  // x / rowLength_ and x % rowLength_ for 32-bit x, by multiplying with a
+  // 64-bit reciprocal (exact for every 32-bit x and divisor): a division
+  // would cost more than the rest of a candidate's check.
+  static std::uint64_t HighOfProduct(std::uint64_t a, std::uint32_t b) {
+    const std::uint64_t high = (a >> 32) * b;
+    const std::uint64_t low = (a & 0xFFFFFFFFu) * b;
+    return (high + (low >> 32)) >> 32;
+  }
+  std::size_t RowsIn(std::size_t x) const {
+    return HighOfProduct(rowReciprocal_, static_cast<std::uint32_t>(x));
+  }
+  std::size_t ColumnOf(std::size_t x) const {
+    return HighOfProduct(rowReciprocal_ * static_cast<std::uint32_t>(x),
+                         static_cast<std::uint32_t>(rowLength_));
+  }
+  // The colour bytes of n positions from one at `column`: scale_ a pixel,
+  // one a filter byte.
+  std::size_t ColourLength(std::size_t column, std::size_t n) const {
+    const std::size_t filters = RowsIn(column + n - 1) + (column == 0 ? 1 : 0);
+    return scale_ * n - (scale_ - 1) * filters;
+  }
+  // The colour distance back from a position at `column` to the one
+  // `distance` positions before it.
+  std::size_t ColourDistance(std::size_t column, std::size_t distance) const {
+    const std::size_t rows = RowsIn(distance);
+    const std::size_t part = distance - rows * rowLength_;
+    const std::size_t filters = rows + (column != 0 && part >= column ? 1 : 0);
+    return scale_ * distance - (scale_ - 1) * filters;
+  }
+  void Literals(std::size_t p, std::size_t column, std::size_t n);
 
   const PngRows& rows_;
-  std::size_t size_;
+  const std::uint8_t* palette_;
+  std::size_t scale_;  // colour bytes a position stands for (1 without a palette)
   std::size_t rowLength_;
+  std::uint64_t rowReciprocal_;  // 2^64 / rowLength_, rounded up
+  std::size_t size_;
+  std::size_t window_;    // the farthest distance, in positions
+  std::size_t maxMatch_;  // the longest match, in positions
   std::size_t bufferSize_;
   std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t base_ = 0;    // the position of buffer_[0]
-  std::size_t filled_ = 0;  // the position after the last byte made
-  std::size_t next_ = 0;    // the next row to make
+  std::array<std::uint64_t, 256> entryAdler_{};  // see Adler32::UpdateMapped
+  std::size_t base_ = 0;                         // the position of buffer_[0]
+  std::size_t filled_ = 0;                       // the position after the last byte made
+  std::size_t next_ = 0;                         // the next row to make
   Adler32 adler_;
   std::size_t pixelBytes_;
   std::uint64_t shortMask_;
   int longKeyBytes_;
+  std::uint64_t longFirstMask_;
   std::uint64_t longMask_;
   DeflateEffort effort_;
   BlockCoder* coder_;
@@ -561,11 +663,13 @@ class Deflater {
 // match's, the row above, a pixel either side of each, and two rows up.
 // Those find long matches at once, and they find short ones that the chains
 // would reach only deep down.
+template <bool kPalette>
 Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
   Reach(p);
   Found best;
   Keys keys{};
-  const std::size_t limit = std::min(kMaxMatch, size_ - p);
+  const std::size_t window = kPalette ? window_ : kWindow;
+  const std::size_t limit = std::min(kPalette ? maxMatch_ : kMaxMatch, size_ - p);
   // A candidate wins when it is longer, or as long and nearer: a nearer
   // distance costs fewer extra bits. (Chains run nearest first; the repeat
   // distances tried before them may be far.)
@@ -581,31 +685,59 @@ Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
                  : Load32(there + need - 4) != Load32(here + need - 4)) {
       return;
     }
-    const std::size_t length = MatchLength(there, here, limit);
+    // With a palette, a filter byte may only be matched by a filter byte: its
+    // 0 is not the colour of index 0. A match from a column other than its
+    // own stays inside the pixels of one row at both of its ends.
+    std::size_t reach = limit;
+    if constexpr (kPalette) {
+      const std::size_t from = ColumnOf(p - distance);
+      if (from != column) {
+        if (from == 0 || column == 0) return;
+        reach = std::min(reach, rowLength_ - std::max(from, column));
+        if (reach < need) return;
+      }
+    }
+    const std::size_t length = MatchLength(there, here, reach);
     if (length >= need) best = Found{length, distance};
   };
-  if (limit >= kMinMatch) {
+  // The shortest match that deflate codes is three bytes: three positions,
+  // or with a palette those that hold three colour bytes.
+  std::size_t shortest = kPalette ? 1 : kMinMatch;
+  while (kPalette && shortest <= limit && ColourLength(column, shortest) < kMinMatch) ++shortest;
+  if (limit >= shortest) {
+    // With a palette, a position is a whole pixel, and the last four rarely
+    // win: they cost more time than they save bytes.
     const std::size_t near[] = {lastDistance_,
                                 rowLength_,
-                                lastDistance_ - pixelBytes_,
-                                lastDistance_ + pixelBytes_,
                                 rowLength_ - pixelBytes_,
                                 rowLength_ + pixelBytes_,
+                                lastDistance_ - pixelBytes_,
+                                lastDistance_ + pixelBytes_,
                                 2 * rowLength_};
-    for (const std::size_t d : near) {
-      if (d - 1 < std::min(p, kWindow)) consider(d);
+    const std::size_t reachable = std::min(p, window);
+    for (std::size_t i = 0; i < 4; ++i) {
+      if (near[i] - 1 < reachable) consider(near[i]);
+    }
+    for (std::size_t i = 4; !kPalette && i < std::size(near); ++i) {
+      if (near[i] - 1 < reachable) consider(near[i]);
     }
     if (p + 16 <= size_) {
       keys = KeysAt(p);
-      const std::size_t nice = static_cast<std::size_t>(effort_.niceLength);
+      const std::size_t nice = static_cast<std::size_t>(effort_.niceLength) / scale_;
       auto walk = [&](const std::vector<std::uint32_t>& head,
                       const std::vector<std::uint32_t>& prev, std::uint32_t hash, int steps) {
         std::uint32_t candidate = head[hash];
-        for (; steps > 0 && candidate != kNoPosition && best.length < nice; --steps) {
+        for (; steps > 0 && candidate != kNoPosition; --steps) {
           // p itself is indexed already when a one-pixel match ended here.
           if (candidate < p) {
             const std::size_t distance = p - candidate;
-            if (distance > kWindow) break;
+            // Past a match of nice length the search ends; with a palette,
+            // once the chain, which runs on to farther candidates, reaches
+            // its distance, since only a nearer one could still win.
+            if (distance > window ||
+                (best.length >= nice && (!kPalette || distance >= best.distance))) {
+              break;
+            }
             consider(distance);
           }
           const std::uint32_t next = prev[candidate % kWindow];
@@ -625,39 +757,57 @@ Deflater::Found Deflater::Search(std::size_t p, std::size_t column) {
   }
   if (best.length != 0 && p + best.length < size_) {
     const std::size_t end = Advance(column, best.length);
-    if (end != 0) best.length -= (end - 1) % pixelBytes_;
+    if (end != 0 && pixelBytes_ > 1) best.length -= (end - 1) % pixelBytes_;
   }
-  if (best.length < kMinMatch) best = Found{};
+  if (best.length < shortest) best = Found{};
   return best;
+}
+
+// Codes the n positions from p (at `column`) as literals: their bytes, or
+// with a palette a pixel's colour bytes.
+void Deflater::Literals(std::size_t p, std::size_t column, std::size_t n) {
+  for (; n > 0; --n, ++p, column = Advance(column, 1)) {
+    const std::uint8_t byte = *At(p);
+    if (palette_ == nullptr || column == 0) {
+      coder_->Literal(byte);
+      continue;
+    }
+    for (std::size_t k = 0; k < scale_; ++k) coder_->Literal(palette_[4 * std::size_t{byte} + k]);
+  }
 }
 
 // The longest match at each position is taken, or with lazyBelow, checked
 // against the next position's first. Lazy matching pays for indices; for
 // three- or four-byte pixels it made the pictures larger, since a pixel of
 // literals costs more than the longer match buys back.
-void Deflater::Run() {
+template <bool kPalette>
+void Deflater::RunAs() {
   std::size_t p = 0;
   std::size_t column = 0;
   while (p < size_) {
-    Found match = Search(p, column);
+    Found match = Search<kPalette>(p, column);
     // Lazy matching: when the next position starts a longer match, this
     // position goes out as a literal and that match is tried the same way.
     while (match.length != 0 && match.length < static_cast<std::size_t>(effort_.lazyBelow)) {
       const std::size_t step = Step(column);
       if (p + step >= size_) break;
-      const Found later = Search(p + step, Advance(column, step));
+      const Found later = Search<kPalette>(p + step, Advance(column, step));
       if (later.length <= match.length) break;
-      for (const std::size_t next = p + step; p < next; ++p) coder_->Literal(*At(p));
+      Literals(p, column, step);
+      p += step;
       column = Advance(column, step);
       match = later;
     }
     if (match.length == 0) {
-      const std::size_t next = std::min(p + Step(column), size_);
-      for (; p < next; ++p) coder_->Literal(*At(p));
-      column = Advance(column, Step(column));
+      const std::size_t n = std::min(Step(column), size_ - p);
+      Literals(p, column, n);
+      p += n;
+      column = Advance(column, n);
     } else {
-      coder_->Match(static_cast<std::uint32_t>(match.length),
-                    static_cast<std::uint32_t>(match.distance));
+      const std::size_t length = kPalette ? ColourLength(column, match.length) : match.length;
+      const std::size_t distance =
+          kPalette ? ColourDistance(column, match.distance) : match.distance;
+      coder_->Match(static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(distance));
       lastDistance_ = match.distance;
       const std::size_t end = p + match.length;
       IndexInside(p, column, end);
@@ -667,6 +817,14 @@ void Deflater::Run() {
     if (coder_->size() >= effort_.blockTokens) coder_->Flush(false);
   }
   coder_->Flush(true);
+}
+
+void Deflater::Run() {
+  if (palette_ != nullptr) {
+    RunAs<true>();
+  } else {
+    RunAs<false>();
+  }
 }
 
 }  // namespace
@@ -686,15 +844,19 @@ bool DeflatePngRows(const PngRows& rows, std::vector<std::uint8_t>* out,
                     const DeflateEffort& effort) {
   if (rows.rowBytes == 0 || rows.pixelBytes <= 0 ||
       rows.rowBytes % static_cast<std::size_t>(rows.pixelBytes) != 0 || rows.rowCount == 0 ||
-      rows.rowCount >= kNoPosition / (rows.rowBytes + 1) || !rows.row) {
+      rows.rowCount >= kNoPosition / (rows.rowBytes + 1) || !rows.row ||
+      (rows.palette != nullptr && rows.pixelBytes > 4)) {
     return false;
   }
+  out->push_back(0x78);
+  out->push_back(0x9C);
   BitWriter bits(out);
   BlockCoder coder(&bits, effort.blockTokens + 2);
   Deflater deflater(rows, effort, &coder);
-  if (!deflater.Allocate()) return false;
-  out->push_back(0x78);
-  out->push_back(0x9C);
+  if (!deflater.Allocate()) {
+    out->resize(out->size() - 2);
+    return false;
+  }
   deflater.Run();
   bits.Finish();
   const std::uint32_t adler = deflater.Adler();

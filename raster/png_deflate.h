@@ -13,6 +13,13 @@
 // pixels, eight indices), on which every match of that length lies among few
 // others, and one keyed on two pixels (four indices) for the shorter ones.
 //
+// Given the palette of a palette picture, it compresses the picture's colours
+// while searching its indices: a position is then a whole pixel (positions
+// count pixels and filter bytes), the window and the longest match shrink to
+// what their colour bytes allow, and a match never joins the pixels of one
+// row to a filter byte (a filter byte 0 is not the colour of index 0), except
+// that a match from exactly whole rows back may run across rows.
+//
 // The output is an ordinary zlib stream (RFC 1950 framing, deflate blocks of
 // RFC 1951) that any inflater reads.
 #pragma once
@@ -30,8 +37,14 @@ struct PngRows {
   std::size_t rowBytes = 0;
   int pixelBytes = 1;
   std::size_t rowCount = 0;
-  // Writes row y (0: the top row), rowBytes + 1 bytes, to `out`.
+  // Writes row y (0: the top row), rowBytes + 1 bytes, to `out`; with a
+  // palette, the filter byte and one index a pixel (rowBytes / pixelBytes).
   std::function<void(std::size_t y, std::uint8_t* out)> row;
+  // A palette picture to be compressed in colour: 256 entries of four bytes,
+  // of which a pixel's first pixelBytes bytes replace its index. The indices
+  // are what the match finder compares (a third or a quarter of the bytes);
+  // equal indices are equal colours, so every match found holds.
+  const std::uint8_t* palette = nullptr;
 };
 
 // How hard the match finder looks. The defaults are the settings WritePng
@@ -40,7 +53,7 @@ struct DeflateEffort {
   int chainLength = 16;            // candidates on the long-key chain, at most
   int shortChainLength = 8;        // then on the short-key chain
   int lazyBelow = 0;               // a shorter match is checked against the next position's
-  int niceLength = 258;            // a match this long ends the search
+  int niceLength = 258;            // a match this long ends the search (in colour bytes)
   int indexEdge = 0;               // pixel starts indexed at each end of a match (0: all)
   std::size_t blockTokens = 8192;  // symbols per Huffman block
 };
@@ -48,7 +61,8 @@ struct DeflateEffort {
 // Appends the zlib stream of the rows to `out`. False when `rows` describes
 // no rows, rows that are not whole pixels (rowBytes of 0, pixelBytes that
 // does not divide it), or 4 GiB or more of data, or when the working buffer
-// (1 MiB, or a little more than two rows when rows are longer) cannot be had.
+// (1 MiB, or a little more than two rows when rows are longer) cannot be had,
+// or for a palette with pixels of more than four bytes.
 bool DeflatePngRows(const PngRows& rows, std::vector<std::uint8_t>* out,
                     const DeflateEffort& effort = DeflateEffort{});
 

@@ -1,26 +1,31 @@
 // PNG export: a BmpImage becomes a PNG file.
 //
-// The PNG's kind follows from the image's bit count alone:
+// The PNG's kind follows from the image's bit count and, for an 8-bit
+// image, from the PaletteOutput asked for:
 //
-//   bit count            colour type     PLTE                  tRNS              samples
-//   8                    3 palette       colour count entries  kWritten only:    index
-//                        depth 8         (256 when 0)          one per entry
-//   32, some alpha != 0  6 RGB + alpha   none                  none              B,G,R,A -> R,G,B,A
-//   32, every alpha 0    2 RGB           none                  none              B,G,R,A -> R,G,B
-//   24                   2 RGB           none                  none              B,G,R -> R,G,B
+//   image                    colour type    PLTE            tRNS          samples
+//   8, kIndices(WithAlpha)   3 palette      colour count    WithAlpha:    index
+//                            depth 8        (256 when 0)    every entry
+//   8, kColours, a pixel's   6 RGB + alpha  none            none          entry R,G,B,A
+//      entry has alpha != 0
+//   8, kColours, otherwise   2 RGB          none            none          entry R,G,B
+//   32, some alpha != 0      6 RGB + alpha  none            none          B,G,R,A -> R,G,B,A
+//   32, every alpha 0        2 RGB          none            none          B,G,R,A -> R,G,B
+//   24                       2 RGB          none            none          B,G,R -> R,G,B
 //
 // A palette image whose pixels use indices past its colour count (a damaged
-// ovk file can give one) gets PLTE entries, and with kWritten tRNS entries, of
-// zero up to the largest index used: the file stays valid, and such a pixel
-// shows as it does in the 32-bit form, transparent black.
+// ovk file can give one) gets PLTE entries, and with kIndicesWithAlpha tRNS
+// entries, of zero up to the largest index used: the file stays valid, and
+// such a pixel shows as it does in the 32-bit form, transparent black. With
+// kColours it is transparent black too.
 //
 // File layout, every integer big-endian:
 //   8 bytes   signature 89 50 4E 47 0D 0A 1A 0A
 //   chunks    length (4), type (4), data (length), CRC-32 of type and data (4):
 //             IHDR  width (4), height (4), bit depth 8, colour type, compression
 //                   method 0, filter method 0, interlace method 0 (none)
-//             PLTE  3 bytes (R, G, B) per entry          palette images only
-//             tRNS  1 alpha per PLTE entry              palette images, kWritten
+//             PLTE  3 bytes (R, G, B) per entry          palette PNGs only
+//             tRNS  1 alpha per PLTE entry              kIndicesWithAlpha
 //             IDAT  the zlib stream, in pieces of at most kIdatPiece bytes
 //             IEND  empty
 // Rows go top first (the last row of the bottom-up BMP pixel area first),
@@ -35,29 +40,34 @@
 //   filter None, zlib level 6                          245.3 KB      56 ms
 //   filter None, zlib level 3                          351.6 KB      23 ms
 //   filter None, libdeflate level 6 / 7      269.9 KB 26 ms / 244.4 KB 42 ms
-//   filter None, DeflatePngRows, every pixel indexed   247.9 KB   23-26 ms
-//   the same, 8 pixels at each end of a match indexed  248.9 KB
+//   filter None, DeflatePngRows on the colour rows     248.9 KB   23-26 ms
+//   the same, searching the index rows (kColours)      246.7 KB      18 ms
 // Filters other than None make these pictures larger: a picture made of
 // palette colours repeats exactly, and differences break the repeats. The
 // adaptive filter choice is also what made libpng slow here. zlib and
 // libdeflate search every byte; a repeat of whole pixels starts at a pixel,
 // so searching pixel starts only does the same work on a third of the
 // positions, and the distances that pictures repeat at (the row above, the
-// last match's) are tried first. For palette images (indices, one byte a
-// pixel) the search uses lazy matching, which pays there: the index rows of
-// waves give 189.0 KB in 38 ms, zlib level 6 192.7 KB in 40-49 ms.
-// Inside a match, the colour rows index only the 8 pixel starts at each of
-// its ends (kColourEffort.indexEdge): a long repeat inside a match is found
-// again through the row above or the last distance, which are tried before
-// the chains. That saved 1 to 3 ms of about 28 ms for the whole -p
-// conversion of waves (decoding included) for 1 KB; 4 pixels saved a little
-// more but left waves 0.4 KB under 250 KB. The index rows (-p256) keep every
-// position: their output is the same as before.
+// last match's) are tried first.
+//
+// A colour PNG of a palette image (kColours) is searched on its indices, a
+// third or a quarter of the bytes, while what is coded is the colours: equal
+// indices are equal colours, so every match holds. Inside a match only the
+// 4 pixels at each of its ends go on the chains (kExpandedEffort.indexEdge):
+// a long repeat inside a match is found again through the row above or the
+// last distance, which are tried before the chains. 8 pixels, and chains of
+// 16 and 8, gave 245.3 KB in 19 ms.
+//
+// For palette PNGs (indices, one byte a pixel) the search keeps every
+// position and uses lazy matching, which pays there: the index rows of waves
+// give 189.7 KB in 38 ms, zlib level 6 192.7 KB in 40-49 ms. 24- and 32-bit
+// images index 8 pixels at each end of a match (kColourEffort).
 #include "raster/png_export.h"
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "io/checked_math.h"
@@ -75,10 +85,11 @@ constexpr std::size_t kIdatPiece = 65536;
 // accept by default.
 constexpr std::int32_t kMaxSide = 1000000;
 
-// How hard DeflatePngRows looks, by pixel size (see the figures above):
-// longer chains buy a percent or two of size for a third more time.
+// How hard DeflatePngRows looks, by what it compresses (see the figures
+// above): longer chains buy a percent or two of size for a third more time.
 constexpr DeflateEffort kIndexEffort{.chainLength = 16, .shortChainLength = 8, .lazyBelow = 258};
 constexpr DeflateEffort kColourEffort{.chainLength = 16, .shortChainLength = 8, .indexEdge = 8};
+constexpr DeflateEffort kExpandedEffort{.chainLength = 12, .shortChainLength = 6, .indexEdge = 4};
 
 // What the image is and how it is to be written, read from the header after
 // every field has been checked against the image's length.
@@ -153,6 +164,24 @@ bool HasAlpha(const PngJob& job) {
   return false;
 }
 
+// True when some pixel of an 8-bit image has an entry of `colours` (R, G, B,
+// A) with a non-zero alpha. Only the pixels of such entries are looked for.
+bool UsesAlpha(const PngJob& job,
+               const std::array<std::uint8_t, 4 * bmp::kMaxPaletteEntries>& colours) {
+  std::array<bool, bmp::kMaxPaletteEntries> seeThrough{};
+  bool any = false;
+  for (std::size_t i = 0; i < seeThrough.size(); ++i)
+    any |= seeThrough[i] = colours[4 * i + 3] != 0;
+  for (std::int32_t r = 0; any && r < job.height; ++r) {
+    const std::uint8_t* row =
+        job.pixels + static_cast<std::size_t>(r) * static_cast<std::size_t>(job.stride);
+    bool found = false;  // a loop without exits
+    for (std::int32_t x = 0; x < job.width; ++x) found |= seeThrough[row[x]];
+    if (found) return true;
+  }
+  return false;
+}
+
 // The largest index that a pixel of an 8-bit image uses.
 int LargestIndex(const PngJob& job) {
   std::uint8_t largest = 0;
@@ -213,12 +242,24 @@ void AppendChunk(std::vector<std::uint8_t>* out, const char (&type)[5], const st
 
 }  // namespace
 
-bool EncodePng(std::span<const std::uint8_t> image, PaletteAlpha paletteAlpha,
+bool EncodePng(std::span<const std::uint8_t> image, PaletteOutput paletteOutput,
                std::vector<std::uint8_t>* png) {
   png->clear();
   PngJob job;
   if (!ReadHeader(image, &job)) return false;
-  if (job.bitCount == 8) {
+  // With kColours, an 8-bit image's pixels are its entries' R, G, B, A.
+  const bool expand = job.bitCount == 8 && paletteOutput == PaletteOutput::kColours;
+  std::array<std::uint8_t, 4 * bmp::kMaxPaletteEntries> colours{};
+  if (expand) {
+    for (int i = 0; i < job.paletteCount; ++i) {
+      const std::uint8_t* entry = job.palette + 4 * i;
+      std::uint8_t* c = &colours[4 * static_cast<std::size_t>(i)];
+      c[0] = entry[2], c[1] = entry[1], c[2] = entry[0], c[3] = entry[3];
+    }
+    const bool alpha = UsesAlpha(job, colours);
+    job.colorType = alpha ? kColorRgba : kColorRgb;
+    job.pixelBytes = alpha ? 4 : 3;
+  } else if (job.bitCount == 8) {
     job.colorType = kColorPalette;
     job.pixelBytes = 1;
   } else if (job.bitCount == 32 && HasAlpha(job)) {
@@ -233,8 +274,12 @@ bool EncodePng(std::span<const std::uint8_t> image, PaletteAlpha paletteAlpha,
   std::vector<std::uint8_t> zlib;
   const PngRows rows{static_cast<std::size_t>(job.width) * static_cast<std::size_t>(job.pixelBytes),
                      job.pixelBytes, static_cast<std::size_t>(job.height),
-                     [&job](std::size_t y, std::uint8_t* out) { BuildRow(job, y, out); }};
-  if (!DeflatePngRows(rows, &zlib, job.pixelBytes == 1 ? kIndexEffort : kColourEffort)) {
+                     [&job](std::size_t y, std::uint8_t* out) { BuildRow(job, y, out); },
+                     expand ? colours.data() : nullptr};
+  if (!DeflatePngRows(rows, &zlib,
+                      expand                ? kExpandedEffort
+                      : job.pixelBytes == 1 ? kIndexEffort
+                                            : kColourEffort)) {
     return false;
   }
 
@@ -248,7 +293,7 @@ bool EncodePng(std::span<const std::uint8_t> image, PaletteAlpha paletteAlpha,
   ihdr[8] = 8;
   ihdr[9] = job.colorType;
   AppendChunk(png, "IHDR", ihdr, sizeof ihdr);
-  if (job.bitCount == 8) {
+  if (job.colorType == kColorPalette) {
     const int entries = std::max(job.paletteCount, LargestIndex(job) + 1);
     std::uint8_t plte[3 * bmp::kMaxPaletteEntries] = {};
     std::uint8_t trns[bmp::kMaxPaletteEntries] = {};
@@ -261,7 +306,7 @@ bool EncodePng(std::span<const std::uint8_t> image, PaletteAlpha paletteAlpha,
     }
     AppendChunk(png, "PLTE", plte, 3 * static_cast<std::size_t>(entries));
     // Every alpha goes out, opaque ones at the end included.
-    if (paletteAlpha == PaletteAlpha::kWritten)
+    if (paletteOutput == PaletteOutput::kIndicesWithAlpha)
       AppendChunk(png, "tRNS", trns, static_cast<std::size_t>(entries));
   }
   for (std::size_t at = 0; at < zlib.size(); at += kIdatPiece) {

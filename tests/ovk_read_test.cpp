@@ -81,8 +81,10 @@ struct Decoded {
   ovk::DecodeReport report;     // how the packed sections ended
 };
 
+// `form` 0 and 2 decode as ovk to BMP and -p256 do, 1 to 32 bits (what -p
+// takes for versions 1001 and 1005; a file of any version decodes to it).
 // With `swap`, the palette is turned into BMP order as the conversion does.
-Decoded Decode(const Bytes& file, int pngMode, bool swap = true) {
+Decoded Decode(const Bytes& file, int form, bool swap = true) {
   Decoded d;
   ovk::OvkHeader h;
   if (ovk::ReadOvkHeader(file, &h) != Fault::kNone) return d;
@@ -94,7 +96,9 @@ Decoded Decode(const Bytes& file, int pngMode, bool swap = true) {
   bmp::PutU32(image.data(), bmp::kBiSize, 40);
   bmp::PutU16(image.data(), bmp::kBiPlanes, 1);
   d.code = ovk::DecodeOvk(image, sections,
-                          PixelFormFor(h.version, static_cast<OutputForm>(pngMode)), &d.report)
+                          form == 1 ? ovk::PixelForm::k32Bit
+                                    : PixelFormFor(h.version, static_cast<OutputForm>(form)),
+                          &d.report)
                .fault;
   if (d.code == Fault::kNone) {
     image.resize(bmp::GetU32(image.data(), bmp::kBfSize));

@@ -70,7 +70,8 @@ Picture Stripes(std::int32_t width, std::int32_t height, int entries) {
 // The picture as an 8-bit palette PNG with transparency, through WritePng.
 void WritePngFile(const std::string& path, const Picture& p) {
   Bytes bmp = BuildBmp(p);
-  ASSERT_EQ(WritePng(platform::BytesToWide(path), bmp, PaletteAlpha::kWritten), 0) << path;
+  ASSERT_EQ(WritePng(platform::BytesToWide(path), bmp, PaletteOutput::kIndicesWithAlpha), 0)
+      << path;
 }
 
 TEST(ConvertToOvkCli, BmpAndPngBecomeTheFileTheLayoutCallsFor) {

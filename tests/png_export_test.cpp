@@ -131,7 +131,9 @@ class PngExport : public testing::Test {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     int r = WritePng(platform::BytesToWide(dir.File(name)), bmp,
-                     mode == 2 ? PaletteAlpha::kWritten : PaletteAlpha::kDropped);
+                     mode == 2   ? PaletteOutput::kIndicesWithAlpha
+                     : mode == 3 ? PaletteOutput::kColours
+                                 : PaletteOutput::kIndices);
     printed = testing::internal::GetCapturedStdout();
     errors = testing::internal::GetCapturedStderr();
     return r;
@@ -213,6 +215,45 @@ TEST_F(PngExport, IndicesPastThePaletteExtendIt) {
     for (int i = 3; i < 10; ++i) EXPECT_EQ(f.plte[i].red + f.plte[i].green + f.plte[i].blue, 0);
     EXPECT_EQ(f.trns, mode == 2 ? (Bytes{255, 254, 253, 0, 0, 0, 0, 0, 0, 0}) : Bytes{});
     EXPECT_EQ(f.rows[1], (Bytes{1, 2, 3, 4, 5, 9}));
+  }
+}
+
+// Mode 3 (kColours): an 8-bit image gives the PNG of its 32-bit expansion,
+// each pixel its entry's B, G, R, A, and an index past the colour count
+// transparent black: RGBA when a pixel's entry has alpha, else RGB, whatever
+// the alpha of entries no pixel uses. Rows long enough for matches, and
+// pictures both noisy and repeating.
+TEST_F(PngExport, ColoursOfAPaletteImageAreThoseOfItsExpansion) {
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 12; ++trial) {
+    const int count = trial < 4 ? 16 : 1 + static_cast<int>(rng() % 256);
+    const int used = trial == 0 ? 8 : trial == 1 ? count + 3 : count;  // + 3: past the palette
+    Bytes palette(4 * static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < palette.size(); ++i)
+      palette[i] = static_cast<std::uint8_t>(i % 4 == 3 ? 0 : rng());
+    if (trial == 0) palette[4 * 12 + 3] = 99;  // an entry no pixel uses
+    if (trial == 2) palette[4 * 5 + 3] = 99;
+    const int w = 1 + static_cast<int>(rng() % 90), h = 1 + static_cast<int>(rng() % 40);
+    Bytes indices(static_cast<std::size_t>(w * h));
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+      indices[i] = trial % 2 == 0 && i >= static_cast<std::size_t>(w) && rng() % 8 != 0
+                       ? indices[i - static_cast<std::size_t>(w) + rng() % 2]
+                       : static_cast<std::uint8_t>(rng() % static_cast<unsigned>(used));
+    }
+    if (trial == 2) indices[0] = 5;
+    auto at = [&](int x, int y) { return indices[static_cast<std::size_t>(y * w + x)]; };
+    Bytes eight = MakeBmp(w, h, 8, count, palette, [&](int x, int y, int) { return at(x, y); });
+    Bytes expanded = MakeBmp(w, h, 32, 0, {}, [&](int x, int y, int k) {
+      return at(x, y) < count ? palette[4 * std::size_t{at(x, y)} + static_cast<std::size_t>(k)]
+                              : 0;
+    });
+    ASSERT_EQ(Write(eight, 3, "eight.png"), 0) << printed;
+    ASSERT_EQ(Write(expanded, 3, "expanded.png"), 0) << printed;
+    PngFile got = ReadPng(dir.File("eight.png")), want = ReadPng(dir.File("expanded.png"));
+    EXPECT_EQ(got.colorType, trial == 2 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB) << trial;
+    EXPECT_EQ(got.colorType, want.colorType) << trial;
+    EXPECT_EQ(ChunkKinds(got), (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+    EXPECT_EQ(got.rows, want.rows) << "trial " << trial << ": " << w << "x" << h;
   }
 }
 
@@ -321,7 +362,7 @@ int WriteUnderSizeLimit(const ScratchDir& dir, const Bytes& bmp) {
   signal(SIGXFSZ, SIG_IGN);
   rlimit limit{4096, 4096};
   setrlimit(RLIMIT_FSIZE, &limit);
-  int r = WritePng(platform::BytesToWide(dir.File("out.png")), bmp, PaletteAlpha::kDropped);
+  int r = WritePng(platform::BytesToWide(dir.File("out.png")), bmp, PaletteOutput::kIndices);
   bool untouched = ReadBytes(dir.File("out.png")) == Bytes{'o', 'l', 'd'};
   auto entries = std::distance(std::filesystem::directory_iterator(dir.path()), {});
   return r == -1 && untouched && entries == 1 ? 0 : 1;
@@ -361,50 +402,72 @@ TEST_F(PngExport, RoundTripsThroughTheImporter) {
 }
 
 // The compressor on its own: what zlib inflates (checking the Adler-32) is
-// the rows it was given. Pixel sizes 1, 3 and 4; one-pixel rows; rows longer
-// than the working buffer; content with no repeats, one long run, and repeats
-// of every distance up to and past the window; small Huffman blocks; lazy
-// and greedy parsing; matches indexed whole or only at their ends.
+// the rows it was given, or with a palette the rows of their colours. Pixel
+// sizes 1 to 4; one-pixel rows; rows longer than the working buffer; content
+// with no repeats, one long run, and repeats of every distance up to and past
+// the window; small Huffman blocks; lazy and greedy parsing; matches indexed
+// whole or only at their ends. The palette repeats colours under other
+// indices and gives index 0 the colour 0, so that a match across a filter
+// byte would show.
 TEST(PngDeflate, InflatesToTheRows) {
   struct Shape {
     std::size_t rowBytes;
     int pixelBytes;
     std::size_t rows;
   };
-  const Shape shapes[] = {{1, 1, 1},     {3, 3, 7},     {4, 4, 300},   {5, 1, 2000},
+  const Shape shapes[] = {{1, 1, 1},     {3, 3, 7},     {4, 4, 300},   {5, 1, 2000},   {6, 2, 500},
                           {300, 3, 200}, {1536, 4, 40}, {4000, 1, 30}, {3 << 19, 3, 3}};
+  Bytes palette(4 * 256);
+  for (std::size_t i = 4; i < palette.size(); ++i)
+    palette[i] = static_cast<std::uint8_t>(i % 512 < 8 ? 0 : (i % 512) * 7);
   std::mt19937 rng(3);
   for (const Shape& shape : shapes) {
-    const std::size_t rowLength = shape.rowBytes + 1;
-    for (int content = 0; content < 3; ++content) {
-      Bytes data(rowLength * shape.rows);
-      for (std::size_t i = 0; i < data.size(); ++i) {
-        if (content == 0) data[i] = static_cast<std::uint8_t>(rng());
-        if (content == 1) data[i] = i % rowLength == 0 ? 0 : 7;
-        // Short random stretches repeated from random distances.
-        if (content == 2) {
-          const std::size_t back = 1 + rng() % 40000;
-          data[i] =
-              i >= back && rng() % 16 != 0 ? data[i - back] : static_cast<std::uint8_t>(rng() % 5);
+    for (const bool expand : {false, true}) {
+      const std::size_t scale = expand ? static_cast<std::size_t>(shape.pixelBytes) : 1;
+      const std::size_t rowLength = shape.rowBytes / scale + 1;
+      for (int content = 0; content < 3; ++content) {
+        Bytes data(rowLength * shape.rows);
+        for (std::size_t i = 0; i < data.size(); ++i) {
+          if (content == 0) data[i] = static_cast<std::uint8_t>(rng());
+          if (content == 1) data[i] = i % rowLength == 0 ? 0 : 7;
+          // Short random stretches repeated from random distances.
+          if (content == 2) {
+            const std::size_t back = 1 + rng() % (40000 / scale);
+            data[i] = i >= back && rng() % 16 != 0 ? data[i - back]
+                                                   : static_cast<std::uint8_t>(rng() % 5);
+          }
         }
-      }
-      for (std::size_t y = 0; y < shape.rows; ++y)
-        data[y * rowLength] = static_cast<std::uint8_t>(y % 5);
-      const PngRows rows{shape.rowBytes, shape.pixelBytes, shape.rows,
-                         [&](std::size_t y, std::uint8_t* out) {
-                           std::memcpy(out, &data[y * rowLength], rowLength);
-                         }};
-      for (const DeflateEffort& effort :
-           {DeflateEffort{}, DeflateEffort{.chainLength = 4, .lazyBelow = 258, .blockTokens = 100},
-            DeflateEffort{.indexEdge = 1}, DeflateEffort{.lazyBelow = 258, .indexEdge = 3}}) {
-        Bytes z;
-        ASSERT_TRUE(DeflatePngRows(rows, &z, effort));
-        Bytes back(data.size() + 1);
-        uLongf length = back.size();
-        ASSERT_EQ(uncompress(back.data(), &length, z.data(), z.size()), Z_OK)
-            << shape.rowBytes << "x" << shape.rows << " content " << content;
-        back.resize(length);
-        EXPECT_EQ(back, data) << shape.rowBytes << "x" << shape.rows << " content " << content;
+        for (std::size_t y = 0; y < shape.rows; ++y)
+          data[y * rowLength] = static_cast<std::uint8_t>(y % 5);
+        Bytes expected = data;
+        if (expand) {
+          expected.clear();
+          for (std::size_t i = 0; i < data.size(); ++i) {
+            const std::uint8_t* colour = &palette[4 * std::size_t{data[i]}];
+            if (i % rowLength == 0) expected.push_back(data[i]);
+            if (i % rowLength != 0) expected.insert(expected.end(), colour, colour + scale);
+          }
+        }
+        const PngRows rows{shape.rowBytes, shape.pixelBytes, shape.rows,
+                           [&](std::size_t y, std::uint8_t* out) {
+                             std::memcpy(out, &data[y * rowLength], rowLength);
+                           },
+                           expand ? palette.data() : nullptr};
+        for (const DeflateEffort& effort :
+             {DeflateEffort{},
+              DeflateEffort{.chainLength = 4, .lazyBelow = 258, .blockTokens = 100},
+              DeflateEffort{.indexEdge = 1}, DeflateEffort{.lazyBelow = 258, .indexEdge = 3}}) {
+          Bytes z;
+          ASSERT_TRUE(DeflatePngRows(rows, &z, effort));
+          Bytes back(expected.size() + 1);
+          uLongf length = back.size();
+          const std::string what = std::to_string(shape.rowBytes) + "x" +
+                                   std::to_string(shape.rows) + " content " +
+                                   std::to_string(content) + (expand ? " expanded" : "");
+          ASSERT_EQ(uncompress(back.data(), &length, z.data(), z.size()), Z_OK) << what;
+          back.resize(length);
+          EXPECT_EQ(back, expected) << what;
+        }
       }
     }
   }
@@ -412,7 +475,8 @@ TEST(PngDeflate, InflatesToTheRows) {
   auto none = [](std::size_t, std::uint8_t*) {};
   Bytes z;
   for (const PngRows& bad : {PngRows{0, 1, 1, none}, PngRows{4, 3, 1, none}, PngRows{3, 3, 0, none},
-                             PngRows{3, 0, 1, none}, PngRows{3, 3, 1, nullptr}}) {
+                             PngRows{3, 0, 1, none}, PngRows{3, 3, 1, nullptr},
+                             PngRows{5, 5, 1, none, palette.data()}}) {
     EXPECT_FALSE(DeflatePngRows(bad, &z));
   }
   EXPECT_TRUE(z.empty());
