@@ -443,8 +443,9 @@ class Adler32 {
 };
 
 // The match finder and parser. Positions count bytes from the start of the
-// data and travel with their column in the row (0: the filter byte), so that
-// no step divides. The rows are made as the parser reaches them, into a
+// data (with a palette: index bytes, one a pixel, and filter bytes) and
+// travel with their column in the row (0: the filter byte), so that no step
+// divides. The rows are made as the parser reaches them, into a
 // buffer that keeps the window behind the position and at least kLookahead
 // bytes ahead of it.
 class Deflater {
@@ -503,9 +504,10 @@ class Deflater {
     return column;
   }
   // Two sets of chains. The long key is the first 16 bytes at most: five
-  // RGB pixels, four RGBA pixels, eight indices. Every match of that length
-  // or more is on its chain, which is far shorter than a chain of a common
-  // short key. The short key (two pixels, four indices) finds the shorter
+  // RGB pixels, four RGBA pixels, eight indices (with a palette, five
+  // indices). Every match of that length or more is on its chain, which is
+  // far shorter than a chain of a common short key. The short key (two
+  // pixels, four indices; with a palette, two indices) finds the shorter
   // matches.
   static std::uint32_t HashOf(std::uint64_t key) {
     return static_cast<std::uint32_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kHashBits));
