@@ -16,7 +16,7 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using Quad = std::array<std::uint8_t, 4>;
+using testing_support::Quad;
 
 // A tile inside a plane whose rows are `stride` bytes apart; the padding
 // bytes of each row hold noise so that reading past the tile would show.
@@ -38,19 +38,6 @@ enum class Content {
 constexpr Content kAllContents[] = {Content::kFewColours, Content::kManyColours,
                                     Content::kQuadPool,   Content::kMirrored,
                                     Content::kSymmetric,  Content::kLongRuns};
-
-Quad Transformed(const Quad& e, int t) {
-  switch (t) {
-    case 1:
-      return {e[1], e[0], e[3], e[2]};
-    case 2:
-      return {e[2], e[3], e[0], e[1]};
-    case 3:
-      return {e[3], e[2], e[1], e[0]};
-    default:
-      return e;
-  }
-}
 
 void PutQuad(Plane& p, int qx, int qy, const Quad& q) {
   *p.at(2 * qx, 2 * qy) = q[0];
@@ -90,7 +77,8 @@ Plane MakeTile(std::mt19937& rng, int width, int height, int stride, Content con
       for (int qy = 0; qy < qh; ++qy) {
         for (int qx = 0; qx < qw; ++qx) {
           if (left-- <= 0) {
-            current = Transformed(pool[rng() % pool.size()], rng() % 4);
+            current =
+                testing_support::Place(pool[rng() % pool.size()], static_cast<int>(rng() % 4));
             left = longRuns ? 250 + rng() % 12 : (rng() % 4 == 0 ? rng() % 8 : 0);
           }
           PutQuad(p, qx, qy, current);

@@ -6,12 +6,7 @@
 #include "ovk/tile_codec.h"
 
 namespace testing_support {
-namespace {
 
-using Quad = std::array<std::uint8_t, 4>;  // top-left, top-right, bottom-left, bottom-right
-
-// The bytes that land at top-left, top-right, bottom-left, bottom-right when
-// quad e is placed under transform t.
 Quad Place(const Quad& e, int t) {
   switch (t) {
     case 0:
@@ -24,6 +19,8 @@ Quad Place(const Quad& e, int t) {
       return {e[3], e[2], e[1], e[0]};
   }
 }
+
+namespace {
 
 // A quad and the entries it matches: q matches entry e under t when placing
 // e under t gives q, that is (each transform being its own inverse) when e is

@@ -5,10 +5,17 @@
 // the fuzzers can link it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 
 namespace testing_support {
+
+using Quad = std::array<std::uint8_t, 4>;  // top-left, top-right, bottom-left, bottom-right
+
+// The bytes that land at top-left, top-right, bottom-left, bottom-right when
+// quad e is placed under transform t (0 to 3).
+Quad Place(const Quad& e, int t);
 
 // Same contract as EncodeTile: returns the encoded length, or -1 when the tile
 // cannot be encoded (or its shape is invalid, or `out` is smaller than
