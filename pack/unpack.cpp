@@ -86,6 +86,40 @@ struct FarHighTable {
 };
 constexpr FarHighTable kFarHigh;
 
+// A length code read through tables, by its first 8 bits as they lie in the
+// buffer (first bit lowest): the length it gives (0 when a length byte
+// follows). Its bit count comes from its leading zeros z (the code's form).
+struct CodeLengthTable {
+  std::uint8_t length[256];
+  constexpr CodeLengthTable() : length() {
+    for (unsigned b = 0; b < 256; ++b) {
+      const unsigned zeros = static_cast<unsigned>(std::countr_zero(b | 0x20));
+      length[b] = static_cast<std::uint8_t>(zeros < 4    ? kMinMatch + zeros
+                                            : zeros == 4 ? 6 + (kReverse4[(b >> 5) & 7] >> 1)
+                                                         : 0);
+    }
+  }
+};
+constexpr CodeLengthTable kCodeLength;
+// Bits of a length code by its leading zeros z (0 to 5), 4 bits each:
+// 1 to 4 bits for z < 4, 8 for the 1 + 3 bit form, 5 before a length byte.
+constexpr std::uint32_t kCodeBits = 0x584321;
+// One count for a code's form by its leading zeros, in the field of that
+// form (short, 1 + 3 bits, length byte) of a packed counter.
+constexpr unsigned kFormBits = 21;
+constexpr std::uint32_t kFormMask = (1u << kFormBits) - 1;
+constexpr std::uint64_t kFormCount[6] = {1, 1, 1, 1, 1ull << kFormBits, 1ull << (2 * kFormBits)};
+static_assert(kChunk <= kFormMask);
+
+// Moves 16 kMoves bytes, all loaded before any is stored: correct when the
+// bytes that matter are not among those it overwrites.
+template <std::size_t kMoves>
+inline void MoveLoadsFirst(std::uint8_t* dst, const std::uint8_t* src) {
+  std::uint8_t t[kMoves][16];
+  for (std::size_t k = 0; k < kMoves; ++k) std::memcpy(t[k], src + 16 * k, 16);
+  for (std::size_t k = 0; k < kMoves; ++k) std::memcpy(dst + 16 * k, t[k], 16);
+}
+
 // Copies n bytes between regions that do not overlap, with fixed-size moves
 // for the short lengths that dominate: a variable-length memcpy costs more to
 // start than a short match takes to copy. Two moves that overlap each other
@@ -148,6 +182,48 @@ inline void CopyBack(std::uint8_t* dst, std::size_t dist, std::size_t n) {
       done += step;
     }
   }
+}
+
+#if defined(__SIZEOF_INT128__)
+__extension__ using Pattern = unsigned __int128;
+
+// For a period p of 1 to 15 bytes: the multiplier that repeats a value of p
+// bytes over 16 bytes, and the bytes of the whole periods that fit in 16.
+struct RepeatTable {
+  Pattern multiplier[16];
+  std::uint8_t step[16];
+  constexpr RepeatTable() : multiplier(), step() {
+    for (unsigned p = 1; p < 16; ++p) {
+      for (unsigned k = 0; k * p < 16; ++k) multiplier[p] |= Pattern{1} << (8 * k * p);
+      step[p] = static_cast<std::uint8_t>(16 / p * p);
+    }
+  }
+};
+constexpr RepeatTable kRepeat;
+#endif
+
+// Writes the `n` bytes at dst of a match from `period` (1 to 15) bytes back
+// that is longer than its period: the last `period` bytes, repeated. The
+// first 16 bytes of the pattern are made in a register and stored again
+// after every whole number of periods that fits in 16 bytes, so no load waits
+// for a store just made (moves that read their own output stall until those
+// stores reach memory). Writes up to 31 bytes past dst + n, and reads up to
+// 15 past dst - period.
+inline void RepeatPeriod(std::uint8_t* dst, std::size_t period, std::size_t n) {
+#if defined(__SIZEOF_INT128__)
+  if constexpr (std::endian::native == std::endian::little) {
+    Pattern v;
+    std::memcpy(&v, dst - period, 16);
+    v &= (Pattern{1} << (8 * period)) - 1;
+    const Pattern pattern = v * kRepeat.multiplier[period];
+    const std::size_t step = kRepeat.step[period];
+    std::memcpy(dst, &pattern, 16);
+    std::memcpy(dst + step, &pattern, 16);
+    for (std::size_t j = 2 * step; j < n; j += step) std::memcpy(dst + j, &pattern, 16);
+    return;
+  }
+#endif
+  CopyBack(dst, period, n);
 }
 
 enum class Step { kNext, kEnd, kStop };
@@ -308,20 +384,42 @@ struct Cursor {
   }
 };
 
-// What the tokens decoded so far were like: the fast loop takes every token
-// through its literal step, without a branch, when literals are common.
+// What the tokens decoded so far were like, which chooses how the fast loop
+// reads the next chunk of them:
+// - when literals are common, every token goes through the literal step,
+//   without a branch;
+// - when no form of length code (short, 1 + 3 bits, length byte) makes up
+//   60% of the codes, codes are read through tables. Branches on the form
+//   are then mispredicted often enough to cost more than the tables (10 to
+//   20% of the decoding time of photograph-like pictures); when one form
+//   dominates, as in noise, they are predicted and are the faster way. Only
+//   the table reader counts forms, so a stream read with branches is sampled
+//   with the tables every 16th chunk.
 struct TokenMix {
   std::uint32_t tokens = 0;
   std::uint32_t literalRuns = 0;
+  std::uint32_t forms[3] = {};  // length codes: short, 1 + 3 bits, length byte
+  std::uint32_t chunksWithBranches = 0;
 
   bool LiteralsCommon() const { return literalRuns * 10 > tokens; }
-  void Add(std::uint32_t moreTokens, std::uint32_t moreRuns) {
+  bool CodeTable() {
+    const std::uint32_t all = forms[0] + forms[1] + forms[2];
+    if (all == 0 || std::max({forms[0], forms[1], forms[2]}) * 5 < all * 3) return true;
+    return ++chunksWithBranches % 16 == 0;
+  }
+  // Adds a chunk's counts; `moreForms` packs the three form counts in fields
+  // of 21 bits (a chunk has at most kChunk tokens).
+  void Add(std::uint32_t moreTokens, std::uint32_t moreRuns, std::uint64_t moreForms) {
     tokens += moreTokens;
     literalRuns += moreRuns;
+    for (unsigned f = 0; f < 3; ++f) {
+      forms[f] += static_cast<std::uint32_t>(moreForms >> (kFormBits * f)) & kFormMask;
+    }
     if (tokens > 8192) {
       // Recent tokens count the most.
       tokens /= 2;
       literalRuns /= 2;
+      for (auto& f : forms) f /= 2;
     }
   }
 };
@@ -333,7 +431,8 @@ struct TokenMix {
 // one of those reasons. With kOverrun, literals and matches are copied in
 // whole 16-byte moves (see the safety model at the top); otherwise exactly.
 // With kEveryToken every token starts with the literal step, which copies
-// none when the token is not a literal.
+// none when the token is not a literal. With kCodeTable length codes are read
+// through tables (see TokenMix).
 //
 // The flag words are loaded exactly where ensure(k) would load them; two
 // shortcuts keep the same places. Near and far matches share one path, as
@@ -343,7 +442,7 @@ struct TokenMix {
 // the code's ensure steps, so when the code is longer than the bits left,
 // that word is the one its ensure would load (as it is the one a far match's
 // ensure(2) before the code loads when fewer than 2 bits are left).
-template <bool kOverrun, bool kEveryToken>
+template <bool kOverrun, bool kEveryToken, bool kCodeTable>
 [[gnu::noinline]] Step FastTokens(Cursor& c, std::size_t end, const std::uint8_t* ipStop,
                                   std::uint8_t* opStop, TokenMix& mix) {
   const std::uint8_t* const in = c.in;
@@ -356,6 +455,7 @@ template <bool kOverrun, bool kEveryToken>
   Step result = Step::kNext;
   std::uint32_t left = kChunk;
   std::uint32_t literalRuns = 0;
+  std::uint64_t forms = 0;
   for (;;) {
     if (ip >= ipStop || op > opStop || left == 0) [[unlikely]] {
       if (ip >= blockEnd) result = Step::kEnd;
@@ -442,23 +542,42 @@ template <bool kOverrun, bool kEveryToken>
     // The length code: z zeros then a 1 (z < 4) is 2 + z; four zeros, a 1
     // and three bits x is 6 + x; five zeros, 14 + the length byte.
     const std::uint64_t peek = buf | static_cast<std::uint64_t>(LoadU16(ip)) << avail;
-    const unsigned zeros = static_cast<unsigned>(std::countr_zero(peek | 0x10));
-    const bool shortCode = zeros < 4;
-    const bool midCode = ((peek >> 4) & 1) != 0;
-    const unsigned used = shortCode ? zeros + 1 : midCode ? 8 : 5;
-    std::size_t length = shortCode ? kMinMatch + zeros : midCode ? 6 + Reverse3(peek >> 5) : 0;
+    unsigned used;
+    std::size_t length;
+    bool byteFollows;
     // The word is loaded when the code needs more bits than are left, or,
     // for a far match, by its ensure(2) before the code.
-    if ((used > avail) | ((avail < 2) & (far != 0))) [[unlikely]] {
-      buf = peek;
-      avail += 16;
-      ip += 2;
+    if constexpr (kCodeTable) {
+      // Codes of mixed forms, on whose form a branch would often be
+      // mispredicted: the code's length and bit count come from tables, and
+      // the word is taken or not without a branch. z counts the code's
+      // leading zeros up to 5.
+      const unsigned z = static_cast<unsigned>(std::countr_zero(peek | 0x20));
+      forms += kFormCount[z];
+      used = (kCodeBits >> (4 * z)) & 0xF;
+      length = kCodeLength.length[peek & 0xFF];
+      byteFollows = z == 5;
+      const bool load = (used > avail) | ((avail < 2) & (far != 0));
+      buf = (load ? peek : buf) >> used;
+      avail = avail + 16 * load - used;
+      ip += 2 * load;
+    } else {
+      const unsigned zeros = static_cast<unsigned>(std::countr_zero(peek | 0x10));
+      const bool shortCode = zeros < 4;
+      const bool midCode = ((peek >> 4) & 1) != 0;
+      used = shortCode ? zeros + 1 : midCode ? 8 : 5;
+      length = shortCode ? kMinMatch + zeros : midCode ? 6 + Reverse3(peek >> 5) : 0;
+      byteFollows = length == 0;
+      if ((used > avail) | ((avail < 2) & (far != 0))) [[unlikely]] {
+        buf = peek;
+        avail += 16;
+        ip += 2;
+      }
+      buf >>= used;
+      avail -= used;
     }
-    buf >>= used;
-    avail -= used;
     {
       const std::size_t lengthByte = *ip;
-      const bool byteFollows = length == 0;
       length = byteFollows ? kLongLengthBase + lengthByte : length;
       ip += byteFollows;
     }
@@ -475,13 +594,18 @@ template <bool kOverrun, bool kEveryToken>
     }
     const std::uint8_t* src = op - dist;
     if constexpr (kOverrun) {
-      if (dist >= 16 || dist >= length) [[likely]] {
+      constexpr std::size_t kCovered = kEveryToken ? 32 : 64;
+      if (dist >= length && length <= kCovered) [[likely]] {
+        // The source ends before the match starts, so no byte of the match
+        // is read after being written: every load goes before the stores,
+        // and none waits for a store of this match to reach memory.
+        MoveLoadsFirst<kCovered / 16>(op, src);
+      } else if (dist >= 16 || dist >= length) {
         // Each move reads bytes written before it, or, at a short distance,
         // bytes past the match's end that go past its end again.
         Copy16(op, src);
         Copy16(op + 16, src + 16);
         // Few literals come with longer matches: two more moves cover most.
-        constexpr std::size_t kCovered = kEveryToken ? 32 : 64;
         if constexpr (!kEveryToken) {
           Copy16(op + 32, src + 32);
           Copy16(op + 48, src + 48);
@@ -502,18 +626,8 @@ template <bool kOverrun, bool kEveryToken>
           }
         }
       } else {
-        // A distance under 16, shorter than the match: the pattern of its
-        // last `dist` bytes, repeated. One move lays down the first period;
-        // each move of the bytes from op on doubles the stretch that holds
-        // whole periods, up to 16 or more; moves from one such stretch back
-        // fill the rest. Nothing is written more than 31 bytes past the match.
-        Copy16(op, src);
-        std::size_t period = dist;
-        while (period < 16) {
-          Copy16(op + period, op);
-          period *= 2;
-        }
-        for (std::size_t j = period; j < length; j += 16) Copy16(op + j, op + j - period);
+        // A distance under 16, shorter than the match.
+        RepeatPeriod(op, dist, length);
       }
     } else {
       CopyBack(op, dist, length);
@@ -524,7 +638,7 @@ template <bool kOverrun, bool kEveryToken>
   c.o = static_cast<std::size_t>(op - out);
   c.buf = buf;
   c.avail = avail;
-  mix.Add(kChunk - left, literalRuns);
+  mix.Add(kChunk - left, literalRuns, forms);
   return result;
 }
 
@@ -561,13 +675,20 @@ int FlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
         std::uint8_t* const opFast = c.out + (c.limit - kFastOutput);
         if (c.o >= kOverwriteFrom && c.i < exactFrom) {
           const std::uint8_t* const ipStop = std::min(ipFast, c.in + exactFrom);
-          step = mix.LiteralsCommon() ? FastTokens<true, true>(c, end, ipStop, opFast, mix)
-                                      : FastTokens<true, false>(c, end, ipStop, opFast, mix);
+          if (mix.CodeTable()) {
+            step = mix.LiteralsCommon()
+                       ? FastTokens<true, true, true>(c, end, ipStop, opFast, mix)
+                       : FastTokens<true, false, true>(c, end, ipStop, opFast, mix);
+          } else {
+            step = mix.LiteralsCommon()
+                       ? FastTokens<true, true, false>(c, end, ipStop, opFast, mix)
+                       : FastTokens<true, false, false>(c, end, ipStop, opFast, mix);
+          }
         } else if (c.i < exactFrom) {
-          step = FastTokens<false, false>(c, end, ipFast, std::min(opFast, c.out + kOverwriteFrom),
-                                          mix);
+          step = FastTokens<false, false, false>(c, end, ipFast,
+                                                 std::min(opFast, c.out + kOverwriteFrom), mix);
         } else {
-          step = FastTokens<false, false>(c, end, ipFast, opFast, mix);
+          step = FastTokens<false, false, false>(c, end, ipFast, opFast, mix);
         }
         if (step == Step::kNext) continue;
       } else {

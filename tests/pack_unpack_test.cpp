@@ -266,13 +266,25 @@ TEST(UnpackLimits, CorruptInputNeverEscapes) {
 }
 
 // Packed contents of 9 to 60 KB: rows of spans copied with a few changes,
-// bytes of a few values, or bytes that repeat one of the last 64 a third of
-// the time, so that the decoder's fast loop (past 8191 output bytes, far from
-// a block's end) runs on long matches, short ones, and many literals.
+// bytes of a few values, bytes that repeat one of the last 64 a third of the
+// time, or stretches that repeat their first 1 to 15 bytes, so that the
+// decoder's fast loop (past 8191 output bytes, far from a block's end) runs on
+// long matches, short ones, matches that overlap themselves, and many
+// literals, with length codes of one form and of many.
 Bytes LongContent(std::mt19937& rng) {
   const std::size_t n = 9000 + rng() % 51000;
   Bytes b(n);
-  const unsigned kind = rng() % 3;
+  const unsigned kind = rng() % 4;
+  if (kind == 3) {
+    for (std::size_t k = 0; k < n;) {
+      const std::size_t period = 1 + rng() % 15;
+      const std::size_t stretch = std::min(n - k, period + rng() % 300);
+      for (std::size_t j = 0; j < stretch; ++j, ++k) {
+        b[k] = j < period ? static_cast<std::uint8_t>(rng()) : b[k - period];
+      }
+    }
+    return b;
+  }
   if (kind == 0) {
     const std::size_t width = 16 * (1 + rng() % 60);
     for (std::size_t k = 0; k < n; ++k) {
@@ -289,18 +301,68 @@ Bytes LongContent(std::mt19937& rng) {
   return b;
 }
 
+// A section of random tokens written by the reference writer, with what the
+// packer never chooses among them (far matches of 2 bytes, distances of 0,
+// runs beside matches): length codes of every form or of one, literals rare
+// or common, distances under 16, under 256 or anywhere in the window.
+// *size is the length the tokens decode to.
+Bytes TokenSection(std::mt19937& rng, std::uint32_t* blocks, std::size_t* size) {
+  using testing_support::ReferenceToken;
+  const unsigned lengths = rng() % 3;  // every form, 1 + 3-bit codes, short codes
+  const unsigned literalPercent = rng() % 2 == 0 ? 2 : 40;
+  *blocks = 1 + rng() % 3;
+  *size = 0;
+  Bytes section;
+  for (std::uint32_t b = 0; b < *blocks; ++b) {
+    std::vector<ReferenceToken> tokens(2000 + rng() % 4000);
+    for (ReferenceToken& t : tokens) {
+      const unsigned pick = rng() % 100;
+      const std::size_t reach = std::min<std::size_t>(*size, packed::kMaxDistance);
+      if (reach == 0 || pick < literalPercent) {
+        t = {ReferenceToken::Kind::kLiteral, static_cast<std::uint8_t>(rng()), 0, 1};
+      } else if (pick < literalPercent + 2) {
+        t = {ReferenceToken::Kind::kRun, static_cast<std::uint8_t>(rng()), 0,
+             static_cast<std::uint32_t>(14 + rng() % 4096)};
+      } else {
+        const auto length = static_cast<std::uint32_t>(lengths == 1     ? 6 + rng() % 8
+                                                       : lengths == 2   ? 2 + rng() % 4
+                                                       : rng() % 4 == 0 ? 14 + rng() % 256
+                                                                        : 2 + rng() % 12);
+        const unsigned near = rng() % 4;
+        const std::size_t span = near == 0   ? std::min<std::size_t>(reach, 15)
+                                 : near == 1 ? std::min<std::size_t>(reach, 255)
+                                             : reach;
+        const std::size_t distance = rng() % 1000 == 0 ? 0 : 1 + rng() % span;
+        t = {ReferenceToken::Kind::kMatch, 0, static_cast<std::uint32_t>(distance), length};
+      }
+      *size += t.length;
+    }
+    const Bytes block = testing_support::ReferenceWriteBlock(tokens, *blocks - 1 - b);
+    section.insert(section.end(), block.begin(), block.end());
+  }
+  return section;
+}
+
 TEST(UnpackLimits, DamagedLongStreamsDecodeAsThePlainDecoderDoes) {
-  // Flipped bits, cut or scrambled data, wrong endOffsets, a byte-coded first
-  // block, short capacities and output spans, buffers not zero-filled: the
-  // bytes written (the canary behind them included) and the position reached
-  // are the plain decoder's.
+  // Packed contents and written token streams, as they are or with flipped
+  // bits, cut or scrambled data, wrong endOffsets, a byte-coded first block,
+  // short capacities and output spans, buffers not zero-filled: the bytes
+  // written (the canary behind them included) and the position reached are
+  // the plain decoder's.
   std::mt19937 rng(515);
   for (int trial = 0; trial < 300; ++trial) {
-    const std::int32_t blockSize = trial % 2 == 0 ? 0x4000 : kDefaultBlockSize;
-    const Bytes content = LongContent(rng);
-    Bytes packed(PackBound(content.size()));
+    Bytes packed;
     std::uint32_t blocks = 0;
-    packed.resize(static_cast<std::size_t>(PackBlocks(content, packed, blockSize, &blocks)));
+    std::size_t size = 0;
+    if (trial % 5 == 4) {
+      packed = TokenSection(rng, &blocks, &size);
+    } else {
+      const std::int32_t blockSize = trial % 2 == 0 ? 0x4000 : kDefaultBlockSize;
+      const Bytes content = LongContent(rng);
+      size = content.size();
+      packed.resize(PackBound(content.size()));
+      packed.resize(static_cast<std::size_t>(PackBlocks(content, packed, blockSize, &blocks)));
+    }
     switch (trial % 6) {
       case 1:
         for (int f = 1 + static_cast<int>(rng() % 6); f > 0; --f) {
@@ -325,9 +387,8 @@ TEST(UnpackLimits, DamagedLongStreamsDecodeAsThePlainDecoderDoes) {
         packed[packed::kOffBlockMode] = static_cast<std::uint8_t>(1 + rng() % 255);
         break;
     }
-    const std::uint32_t capacity = rng() % 4 != 0
-                                       ? static_cast<std::uint32_t>(content.size())
-                                       : static_cast<std::uint32_t>(rng() % content.size());
+    const std::uint32_t capacity = rng() % 4 != 0 ? static_cast<std::uint32_t>(size)
+                                                  : static_cast<std::uint32_t>(rng() % size);
     // Sometimes less room than the capacity asks for, never less than none.
     const std::uint32_t cut = rng() % 3 == 0 ? static_cast<std::uint32_t>(rng() % 300) : 0;
     const std::uint32_t room = capacity + 1 - std::min(cut, capacity + 1);

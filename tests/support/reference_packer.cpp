@@ -45,6 +45,61 @@ struct Writer {
   void EndToken() {
     if (k >= 16) Close();
   }
+  void Literal(std::uint8_t value) {
+    Put(0, 1);
+    Bytes({value});
+  }
+  void Match(std::size_t distance, std::size_t length) {
+    if (distance < 256) {
+      Put(1, 1);
+      Put(0, 1);
+      Bytes({static_cast<std::uint8_t>(distance)});
+    } else {
+      const std::uint32_t h = distance >= 4096 ? 1 : 0;
+      Put(1, 1);
+      Put(1, 1);
+      Put(h, 1);
+      Put(static_cast<std::uint32_t>((distance - 4096 * h) / 256), 4);
+      Bytes({static_cast<std::uint8_t>(distance & 0xFF)});
+    }
+    LengthCode(length);
+  }
+  void Run(std::uint8_t value, std::size_t r) {
+    Put(1, 1);
+    Put(1, 1);
+    Put(0, 1);
+    Put(0, 4);
+    Bytes({1});
+    if (r <= 29) {
+      Put(0, 1);
+      Put(static_cast<std::uint32_t>(r - 14), 4);
+      Bytes({value});
+    } else {
+      Put(1, 1);
+      Put(static_cast<std::uint32_t>((r - 14) >> 8), 4);
+      Bytes({static_cast<std::uint8_t>((r - 14) & 0xFF), value});
+    }
+  }
+  // The end code, its marker byte and the trailing byte; returns the block.
+  std::vector<std::uint8_t> Finish(std::uint32_t blocksAfter) {
+    Put(1, 1);
+    Put(1, 1);
+    Put(0, 1);
+    Put(0, 4);
+    if (k >= 16) Close();
+    if (k > 0) {
+      out[o++] = 0;
+      out[w] = static_cast<std::uint8_t>(acc);
+      out[w + 1] = static_cast<std::uint8_t>(acc >> 8);
+    } else {
+      o = w + 1;  // the reserved slot's first byte (still 0) is the marker
+    }
+    out[0] = static_cast<std::uint8_t>(o);
+    out[1] = static_cast<std::uint8_t>(o >> 8);
+    out[o] = static_cast<std::uint8_t>(blocksAfter);
+    out.resize(o + 1);
+    return out;
+  }
   void LengthCode(std::size_t l) {
     if (l <= 5) {
       Put(0, static_cast<unsigned>(l - 2));
@@ -97,63 +152,41 @@ std::vector<std::uint8_t> ReferencePackBlock(std::span<const std::uint8_t> block
     if (dm != 0 && m >= 3 && r < kRunBeatsMatch) {
       // match (m, dm), below
     } else if (r >= kRunProbe) {
-      wr.Put(1, 1);
-      wr.Put(1, 1);
-      wr.Put(0, 1);
-      wr.Put(0, 4);
-      wr.Bytes({1});
-      if (r <= 29) {
-        wr.Put(0, 1);
-        wr.Put(static_cast<std::uint32_t>(r - 14), 4);
-        wr.Bytes({block[p]});
-      } else {
-        wr.Put(1, 1);
-        wr.Put(static_cast<std::uint32_t>((r - 14) >> 8), 4);
-        wr.Bytes({static_cast<std::uint8_t>((r - 14) & 0xFF), block[p]});
-      }
+      wr.Run(block[p], r);
       p += r;
       continue;
     } else if (dm == 0) {
-      wr.Put(0, 1);
-      wr.Bytes({block[p]});
+      wr.Literal(block[p]);
       p += 1;
       continue;
     } else {
       m = 2;
     }
-    if (dm < 256) {
-      wr.Put(1, 1);
-      wr.Put(0, 1);
-      wr.Bytes({static_cast<std::uint8_t>(dm)});
-    } else {
-      const std::uint32_t h = dm >= 4096 ? 1 : 0;
-      wr.Put(1, 1);
-      wr.Put(1, 1);
-      wr.Put(h, 1);
-      wr.Put(static_cast<std::uint32_t>((dm - 4096 * h) / 256), 4);
-      wr.Bytes({static_cast<std::uint8_t>(dm & 0xFF)});
-    }
-    wr.LengthCode(m);
+    wr.Match(dm, m);
     p += m;
   }
-  // End code and its marker byte.
-  wr.Put(1, 1);
-  wr.Put(1, 1);
-  wr.Put(0, 1);
-  wr.Put(0, 4);
-  if (wr.k >= 16) wr.Close();
-  if (wr.k > 0) {
-    out[wr.o++] = 0;
-    out[wr.w] = static_cast<std::uint8_t>(wr.acc);
-    out[wr.w + 1] = static_cast<std::uint8_t>(wr.acc >> 8);
-  } else {
-    wr.o = wr.w + 1;  // the reserved slot's first byte (still 0) is the marker
+  return wr.Finish(blocksAfter);
+}
+
+std::vector<std::uint8_t> ReferenceWriteBlock(std::span<const ReferenceToken> tokens,
+                                              std::uint32_t blocksAfter) {
+  // A token takes at most 3 data bytes and 15 flag bits.
+  std::vector<std::uint8_t> out(64 + 5 * tokens.size(), 0);
+  Writer wr{out};
+  for (const ReferenceToken& t : tokens) {
+    switch (t.kind) {
+      case ReferenceToken::Kind::kLiteral:
+        wr.Literal(t.value);
+        break;
+      case ReferenceToken::Kind::kMatch:
+        wr.Match(t.distance, t.length);
+        break;
+      case ReferenceToken::Kind::kRun:
+        wr.Run(t.value, t.length);
+        break;
+    }
   }
-  out[0] = static_cast<std::uint8_t>(wr.o);
-  out[1] = static_cast<std::uint8_t>(wr.o >> 8);
-  out[wr.o] = static_cast<std::uint8_t>(blocksAfter);
-  out.resize(wr.o + 1);
-  return out;
+  return wr.Finish(blocksAfter);
 }
 
 namespace {

@@ -24,6 +24,22 @@ struct ReferencePacked {
 std::vector<std::uint8_t> ReferencePackBlock(std::span<const std::uint8_t> block,
                                              std::uint32_t blocksAfter);
 
+// One token of a bit-flag block: a literal `value`, a match of `length`
+// (2..269) bytes from `distance` (0..8191) back, or a run of `length`
+// (14..4109) bytes of `value`.
+struct ReferenceToken {
+  enum class Kind { kLiteral, kMatch, kRun } kind;
+  std::uint8_t value = 0;
+  std::uint32_t distance = 0;
+  std::uint32_t length = 0;
+};
+
+// Writes `tokens` as one bit-flag block, with the packer's bit writer, end
+// code and trailing byte included: streams of any tokens, including those
+// the packer never chooses.
+std::vector<std::uint8_t> ReferenceWriteBlock(std::span<const ReferenceToken> tokens,
+                                              std::uint32_t blocksAfter);
+
 // Cuts `in` into blocks of `blockSize` bytes and packs each one. A block whose
 // packed form would not fit the 16-bit endOffset is packed as two blocks of
 // ceil(L/2) and floor(L/2) bytes instead, recursively; blocksAfter and the
