@@ -53,13 +53,14 @@ constexpr std::size_t kOverwriteFrom = kMaxDistance;
 // Input bytes at the end of a block, or of the input, whose tokens are copied
 // exactly (see the safety model).
 constexpr std::size_t kExactTail = 192;
-// Tokens FastTokens decodes before the way it takes literals is chosen again.
+// Tokens FastTokens decodes before the way it reads them is chosen again (see
+// TokenMix).
 constexpr std::uint32_t kChunk = 1024;
 
-inline std::uint32_t Reverse4(std::uint64_t bits) {
+constexpr std::uint32_t Reverse4(std::uint64_t bits) {
   return kReverse4[bits & 0xF];
 }
-inline std::uint32_t Reverse3(std::uint64_t bits) {
+constexpr std::uint32_t Reverse3(std::uint64_t bits) {
   return kReverse4[bits & 0x7] >> 1;
 }
 
@@ -95,7 +96,7 @@ struct CodeLengthTable {
     for (unsigned b = 0; b < 256; ++b) {
       const unsigned zeros = static_cast<unsigned>(std::countr_zero(b | 0x20));
       length[b] = static_cast<std::uint8_t>(zeros < 4    ? kMinMatch + zeros
-                                            : zeros == 4 ? 6 + (kReverse4[(b >> 5) & 7] >> 1)
+                                            : zeros == 4 ? 6 + Reverse3(b >> 5)
                                                          : 0);
     }
   }
