@@ -12,17 +12,20 @@
 //   before anything is copied.
 // - Far from both ends (FastTokens), tokens run in a loop that checks its
 //   positions once per token: at least kFastInput input bytes and room for
-//   the longest token's copies are left. Past the first 8191 bytes of the
-//   output, and while more than kExactTail input bytes of the block and of
-//   the input are left, literals and matches are copied in whole 16-byte
-//   moves that may write up to 64 bytes past the output position. No match
-//   can then fail (its distance is at most 8191), and the tokens in the last
-//   kExactTail input bytes are copied exactly: they write at least one byte
-//   for every 1.125 input bytes (a literal takes a byte and a flag bit; every
-//   other token writes more for its bytes and bits), far more than 64 even
-//   when the last token copied with moves took 33 of those bytes, so the
-//   bytes past the output position are always overwritten before decoding
-//   stops.
+//   the longest token's copies are left. While more than kExactTail input
+//   bytes of the block and of the input are left, literals and matches are
+//   copied in whole 16-byte moves that may write up to kMaxOverrun bytes past
+//   the output position. The tokens in the last kExactTail input bytes are
+//   copied exactly: they write at least one byte for every 1.125 input bytes
+//   (a literal takes a byte and a flag bit; every other token writes more for
+//   its bytes and bits), far more than kMaxOverrun even when the last token
+//   copied with moves took 33 of those bytes, so the bytes past the output
+//   position are overwritten before the block ends. Only a match that
+//   reaches before the start can stop the section before that, and only
+//   within the first 8191 bytes of the output (a distance is at most 8191):
+//   the block decoder keeps the original bytes of that stretch from before
+//   its first moves, and puts back those past the output position when the
+//   section stops.
 //
 // A back-reference that reaches before the start of the output stops the
 // section, so nothing is read or written outside the two spans whatever the
@@ -50,6 +53,8 @@ constexpr std::size_t kFastInput = 64;
 constexpr std::size_t kFastOutput = 400;
 // Output bytes after which no match can reach before the start.
 constexpr std::size_t kOverwriteFrom = kMaxDistance;
+// Bytes past the output position that FastTokens' moves may write.
+constexpr std::size_t kMaxOverrun = 64;
 // Input bytes at the end of a block, or of the input, whose tokens are copied
 // exactly (see the safety model).
 constexpr std::size_t kExactTail = 192;
@@ -583,8 +588,8 @@ template <bool kOverrun, bool kEveryToken, bool kCodeTable>
       length = byteFollows ? kLongLengthBase + lengthByte : length;
       ip += byteFollows;
     }
-    // Distance 0, or (before the first 8191 output bytes) before the start.
-    if (kOverrun ? dist == 0 : dist - 1 >= static_cast<std::size_t>(op - out)) [[unlikely]] {
+    // Distance 0, or (within the first 8191 output bytes) before the start.
+    if (dist - 1 >= static_cast<std::size_t>(op - out)) [[unlikely]] {
       c.i = static_cast<std::size_t>(ip - in);
       c.o = static_cast<std::size_t>(op - out);
       if (!c.Copy(dist, length)) {
@@ -665,6 +670,13 @@ int FlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
   Cursor c{packed.data(), packed.size(), start + kFlagTokensStart,       out.data(),
            limit,         *outPos,       packed[start + kOffFirstFlags], 8};
   int result = kUnpackBlockDone;
+  // The output from c.o to savedTo as it was before the first moves that may
+  // write past the output position, while a match can still stop the section
+  // (within its first 8191 bytes). Nothing lies past the output position when
+  // a block starts: the block before it ended with exact copies.
+  std::uint8_t saved[kOverwriteFrom + kMaxOverrun];
+  std::size_t savedFrom = 0;
+  std::size_t savedTo = 0;
   if (end > start + kFlagTokensStart) {
     // Where the tokens stop being copied with overruns.
     const std::size_t tail = std::min(end, c.size);
@@ -675,7 +687,12 @@ int FlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
       if (c.size - c.i >= kFastInput && c.limit - c.o >= kFastOutput) {
         const std::uint8_t* const ipFast = c.in + std::min(end, c.size - kFastInput + 1);
         std::uint8_t* const opFast = c.out + (c.limit - kFastOutput);
-        if (c.o >= kOverwriteFrom && c.i < exactFrom) {
+        if (c.i < exactFrom) {
+          if (c.o < kOverwriteFrom && savedTo == 0) {
+            savedFrom = c.o;
+            savedTo = std::min(c.limit, kOverwriteFrom + kMaxOverrun);
+            std::memcpy(saved, c.out + savedFrom, savedTo - savedFrom);
+          }
           const std::uint8_t* const ipStop = std::min(ipFast, c.in + exactFrom);
           if (mix.CodeTable()) {
             step = mix.LiteralsCommon()
@@ -686,9 +703,6 @@ int FlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
                        ? FastTokens<true, true, false>(c, end, ipStop, opFast, mix)
                        : FastTokens<true, false, false>(c, end, ipStop, opFast, mix);
           }
-        } else if (c.i < exactFrom) {
-          step = FastTokens<false, false, false>(c, end, ipFast,
-                                                 std::min(opFast, c.out + kOverwriteFrom), mix);
         } else {
           step = FastTokens<false, false, false>(c, end, ipFast, opFast, mix);
         }
@@ -702,6 +716,9 @@ int FlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
       }
       if (step == Step::kEnd || c.i >= end) break;
     }
+  }
+  if (result == kUnpackSectionStop && c.o < savedTo) {
+    std::memcpy(c.out + c.o, saved + (c.o - savedFrom), savedTo - c.o);
   }
   *inPos = c.i;
   *outPos = c.o;

@@ -304,21 +304,31 @@ Bytes LongContent(std::mt19937& rng) {
 // A section of random tokens written by the reference writer, with what the
 // packer never chooses among them (far matches of 2 bytes, distances of 0,
 // runs beside matches): length codes of every form or of one, literals rare
-// or common, distances under 16, under 256 or anywhere in the window.
-// *size is the length the tokens decode to.
-Bytes TokenSection(std::mt19937& rng, std::uint32_t* blocks, std::size_t* size) {
+// or common, distances under 16, under 256 or anywhere in the window. Half
+// of the sections have a match that reaches before the start of the output
+// at the first token past a point in the last 64 bytes before 8191, where
+// the decoder's copies have written past the output position (*stops tells).
+// *size is the length the tokens would decode to.
+Bytes TokenSection(std::mt19937& rng, std::uint32_t* blocks, std::size_t* size, bool* stops) {
   using testing_support::ReferenceToken;
   const unsigned lengths = rng() % 3;  // every form, 1 + 3-bit codes, short codes
   const unsigned literalPercent = rng() % 2 == 0 ? 2 : 40;
   *blocks = 1 + rng() % 3;
   *size = 0;
+  *stops = false;
+  std::size_t stopAt = rng() % 2 == 0 ? packed::kMaxDistance - 1 - rng() % 64 : SIZE_MAX;
   Bytes section;
   for (std::uint32_t b = 0; b < *blocks; ++b) {
     std::vector<ReferenceToken> tokens(2000 + rng() % 4000);
     for (ReferenceToken& t : tokens) {
       const unsigned pick = rng() % 100;
       const std::size_t reach = std::min<std::size_t>(*size, packed::kMaxDistance);
-      if (reach == 0 || pick < literalPercent) {
+      if (*size >= stopAt && *size < packed::kMaxDistance) {
+        const auto distance = static_cast<std::uint32_t>(*size + 1);
+        t = {ReferenceToken::Kind::kMatch, 0, distance, 2};
+        stopAt = SIZE_MAX;
+        *stops = true;
+      } else if (reach == 0 || pick < literalPercent) {
         t = {ReferenceToken::Kind::kLiteral, static_cast<std::uint8_t>(rng()), 0, 1};
       } else if (pick < literalPercent + 2) {
         t = {ReferenceToken::Kind::kRun, static_cast<std::uint8_t>(rng()), 0,
@@ -354,8 +364,9 @@ TEST(UnpackLimits, DamagedLongStreamsDecodeAsThePlainDecoderDoes) {
     Bytes packed;
     std::uint32_t blocks = 0;
     std::size_t size = 0;
+    bool stops = false;  // already damaged
     if (trial % 5 == 4) {
-      packed = TokenSection(rng, &blocks, &size);
+      packed = TokenSection(rng, &blocks, &size, &stops);
     } else {
       const std::int32_t blockSize = trial % 2 == 0 ? 0x4000 : kDefaultBlockSize;
       const Bytes content = LongContent(rng);
@@ -363,7 +374,7 @@ TEST(UnpackLimits, DamagedLongStreamsDecodeAsThePlainDecoderDoes) {
       packed.resize(PackBound(content.size()));
       packed.resize(static_cast<std::size_t>(PackBlocks(content, packed, blockSize, &blocks)));
     }
-    switch (trial % 6) {
+    switch (stops ? 0 : trial % 6) {
       case 1:
         for (int f = 1 + static_cast<int>(rng() % 6); f > 0; --f) {
           packed[rng() % packed.size()] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
