@@ -52,7 +52,7 @@ constexpr std::size_t kMaxTokenInput = 7;
 constexpr std::size_t kFastInput = 64;
 constexpr std::size_t kFastOutput = 400;
 // Output bytes after which no match can reach before the start.
-constexpr std::size_t kOverwriteFrom = kMaxDistance;
+constexpr std::size_t kMatchesSafeFrom = kMaxDistance;
 // Bytes past the output position that FastTokens' moves may write.
 constexpr std::size_t kMaxOverrun = 64;
 // Input bytes at the end of a block, or of the input, whose tokens are copied
@@ -674,7 +674,7 @@ int FlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
   // write past the output position, while a match can still stop the section
   // (within its first 8191 bytes). Nothing lies past the output position when
   // a block starts: the block before it ended with exact copies.
-  std::uint8_t saved[kOverwriteFrom + kMaxOverrun];
+  std::uint8_t saved[kMatchesSafeFrom + kMaxOverrun];
   std::size_t savedFrom = 0;
   std::size_t savedTo = 0;
   if (end > start + kFlagTokensStart) {
@@ -688,9 +688,9 @@ int FlagBlock(std::span<std::uint8_t> out, std::uint32_t capacity,
         const std::uint8_t* const ipFast = c.in + std::min(end, c.size - kFastInput + 1);
         std::uint8_t* const opFast = c.out + (c.limit - kFastOutput);
         if (c.i < exactFrom) {
-          if (c.o < kOverwriteFrom && savedTo == 0) {
+          if (c.o < kMatchesSafeFrom && savedTo == 0) {
             savedFrom = c.o;
-            savedTo = std::min(c.limit, kOverwriteFrom + kMaxOverrun);
+            savedTo = std::min(c.limit, kMatchesSafeFrom + kMaxOverrun);
             std::memcpy(saved, c.out + savedFrom, savedTo - savedFrom);
           }
           const std::uint8_t* const ipStop = std::min(ipFast, c.in + exactFrom);

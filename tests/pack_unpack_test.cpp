@@ -268,9 +268,9 @@ TEST(UnpackLimits, CorruptInputNeverEscapes) {
 // Packed contents of 9 to 60 KB: rows of spans copied with a few changes,
 // bytes of a few values, bytes that repeat one of the last 64 a third of the
 // time, or stretches that repeat their first 1 to 15 bytes, so that the
-// decoder's fast loop (past 8191 output bytes, far from a block's end) runs on
-// long matches, short ones, matches that overlap themselves, and many
-// literals, with length codes of one form and of many.
+// decoder's fast loop (far from a block's end) runs on long matches, short
+// ones, matches that overlap themselves, and many literals, with length codes
+// of one form and of many.
 Bytes LongContent(std::mt19937& rng) {
   const std::size_t n = 9000 + rng() % 51000;
   Bytes b(n);
@@ -364,7 +364,7 @@ TEST(UnpackLimits, DamagedLongStreamsDecodeAsThePlainDecoderDoes) {
     Bytes packed;
     std::uint32_t blocks = 0;
     std::size_t size = 0;
-    bool stops = false;  // already damaged
+    bool stops = false;  // a token section that stops by itself: not damaged further
     if (trial % 5 == 4) {
       packed = TokenSection(rng, &blocks, &size, &stops);
     } else {
