@@ -21,6 +21,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -359,6 +360,34 @@ void KeepWarning(png_structp png, png_const_charp message) {
   }
 }
 
+// Chunks that the conversion has no use for, and whose handlers in libpng
+// allocate the length the chunk claims (and clear it) before any of its data
+// has been read, or store what they read for no one. libpng skips them as
+// unknown chunks: their data is read past in small pieces and its CRC still
+// checked, so a claim of gigabytes costs nothing. The colour-space chunks
+// (cHRM, sRGB, iCCP) stay handled, because libpng folds them into the gamma
+// that png_get_gAMA reports. The list is libpng's: 5-byte entries, each name
+// with its terminating zero.
+constexpr png_byte kSkippedChunks[] = "bKGD\0eXIf\0hIST\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0"
+                                      "sCAL\0sPLT\0tEXt\0tIME\0zTXt";
+constexpr int kSkippedChunkCount = sizeof kSkippedChunks / 5;
+
+// Bounds what libpng allocates for the chunks it still handles by what the
+// file can hold: no chunk's data is longer than the file, and no compressed
+// data (an iCCP profile) inflates to more than kMaxInflateRatio bytes a byte.
+// libpng's own default limit stays in force below that. A chunk longer than
+// the bound runs past the end of the file, so the bound never changes what
+// happens to a file that libpng can read.
+void LimitChunks(png_structp png, std::uint64_t sourceBytes) {
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks,
+                              kSkippedChunkCount);
+  std::uint64_t bound = png_get_chunk_malloc_max(png);
+  if (bound == 0 || sourceBytes < bound / kMaxInflateRatio) {
+    bound = std::max<std::uint64_t>(sourceBytes, 1) * kMaxInflateRatio;
+  }
+  png_set_chunk_malloc_max(png, static_cast<png_alloc_size_t>(bound));
+}
+
 // The one reading path: `memory` is read through ReadFromMemory.
 Error ReadPng(Cbuffer& out, MemorySource* memory, const ReadLimits& limits, std::string* messages) {
   constexpr Error kUnreadable{Fault::kPngUnreadable};
@@ -368,6 +397,7 @@ Error ReadPng(Cbuffer& out, MemorySource* memory, const ReadLimits& limits, std:
   session.info = png_create_info_struct(session.png);
   if (session.info == nullptr) return kUnreadable;
   png_set_read_fn(session.png, memory, ReadFromMemory);
+  LimitChunks(session.png, limits.sourceBytes);
 
   Decoded& d = session.decoded;
   switch (DecodePng(session.png, session.info, &limits, &d, &out)) {
