@@ -368,8 +368,9 @@ void KeepWarning(png_structp png, png_const_charp message) {
 // (cHRM, sRGB, iCCP) stay handled, because libpng folds them into the gamma
 // that png_get_gAMA reports. The list is libpng's: 5-byte entries, each name
 // with its terminating zero.
-constexpr png_byte kSkippedChunks[] = "bKGD\0eXIf\0hIST\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0"
-                                      "sCAL\0sPLT\0tEXt\0tIME\0zTXt";
+constexpr png_byte kSkippedChunks[] =
+    "bKGD\0eXIf\0hIST\0iTXt\0oFFs\0pCAL\0pHYs\0sBIT\0"
+    "sCAL\0sPLT\0tEXt\0tIME\0zTXt";
 constexpr int kSkippedChunkCount = sizeof kSkippedChunks / 5;
 
 // Bounds what libpng allocates for the chunks it still handles by what the
@@ -379,8 +380,7 @@ constexpr int kSkippedChunkCount = sizeof kSkippedChunks / 5;
 // the bound runs past the end of the file, so the bound never changes what
 // happens to a file that libpng can read.
 void LimitChunks(png_structp png, std::uint64_t sourceBytes) {
-  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks,
-                              kSkippedChunkCount);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks, kSkippedChunkCount);
   std::uint64_t bound = png_get_chunk_malloc_max(png);
   if (bound == 0 || sourceBytes < bound / kMaxInflateRatio) {
     bound = std::max<std::uint64_t>(sourceBytes, 1) * kMaxInflateRatio;

@@ -114,6 +114,26 @@ const Refused kRefused[] = {
      "libpng warning: Invalid bit depth in IHDR\n"
      "libpng warning: Invalid color type/bit depth combination in IHDR\n"
      "libpng error: Invalid IHDR data\n"},
+// A chunk claiming 2 GiB (50 MB in the 41-byte file) that the file does
+// not hold: libpng says so and stops where the data ends.
+#define CLAIM(file, chunk)                                                               \
+  {                                                                                      \
+    file, kNotOvk, ")\n",                                                                \
+        "libpng warning: " chunk ": chunk data is too large\nlibpng error: Read Error\n" \
+  }
+    CLAIM("claim_IDAT.png", "IDAT"),
+    CLAIM("claim_PLTE.png", "PLTE"),
+    CLAIM("claim_eXIf.png", "eXIf"),
+    CLAIM("claim_iCCP.png", "iCCP"),
+    CLAIM("claim_iTXt.png", "iTXt"),
+    CLAIM("claim_pCAL.png", "pCAL"),
+    CLAIM("claim_prVt.png", "prVt"),
+    CLAIM("claim_sCAL.png", "sCAL"),
+    CLAIM("claim_sPLT.png", "sPLT"),
+    CLAIM("claim_sPLT_41.png", "sPLT"),
+    CLAIM("claim_tEXt.png", "tEXt"),
+    CLAIM("claim_zTXt.png", "zTXt"),
+#undef CLAIM
 };
 
 TEST(Golden, BadFilesAreRefusedWithTheirMessageAndNoOutput) {

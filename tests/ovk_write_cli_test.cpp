@@ -408,21 +408,26 @@ TEST(ConvertToOvkCli, SignalsRemoveNamedTemporaryFiles) {
   });
 }
 
+// The smallest address space (KiB) under which a tiny conversion runs: the
+// program's own needs, found by bisection.
+std::uint64_t BaselineKib(const ScratchDir& dir) {
+  const std::string tiny = dir.File("tiny.bmp");
+  WriteBytes(tiny, BuildBmp(Stripes(16, 16, 2)));
+  std::uint64_t low = 1024, high = 1024 * 1024;
+  EXPECT_EQ(OvkconvLimited(high, {"-v60", tiny, dir.File("tiny.ovk")}).status, 0);
+  while (high - low > 256) {
+    const std::uint64_t mid = (low + high) / 2;
+    (OvkconvLimited(mid, {"-v60", tiny, dir.File("tiny.ovk")}).status == 0 ? high : low) = mid;
+  }
+  return high;
+}
+
 TEST(ConvertToOvkCli, AllocationFailureAfterLoadingIsReported) {
   if (!testing_support::kAddressSpaceLimitsApply) {
     GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
   }
   ScratchDir dir;
-  // The smallest limit under which a tiny conversion runs: the program's own
-  // needs, found by bisection.
-  const std::string tiny = dir.File("tiny.bmp");
-  WriteBytes(tiny, BuildBmp(Stripes(16, 16, 2)));
-  std::uint64_t low = 1024, high = 1024 * 1024;  // KiB
-  ASSERT_EQ(OvkconvLimited(high, {"-v60", tiny, dir.File("tiny.ovk")}).status, 0);
-  while (high - low > 256) {
-    const std::uint64_t mid = (low + high) / 2;
-    (OvkconvLimited(mid, {"-v60", tiny, dir.File("tiny.ovk")}).status == 0 ? high : low) = mid;
-  }
+  const std::uint64_t high = BaselineKib(dir);
   // A 4096 x 4096 picture: the 16 MiB input loads within 28 MiB more, the
   // 1006 work buffer of 2 * (pixels + 1040) bytes does not.
   const std::string big = dir.File("big.bmp");
@@ -436,6 +441,40 @@ TEST(ConvertToOvkCli, AllocationFailureAfterLoadingIsReported) {
   r = OvkconvLimited(high + 96 * 1024, {"-v60", big, out});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(FileExists(out));
+}
+
+// The damaged files of tests/data/bad/ whose one chunk claims far more than
+// the file holds (2 GiB; 50 MB in a 41-byte file): converted, inspected and
+// taken as the -m reference within 16 MiB of address space beyond the
+// program's own needs, each is refused as libpng's reading ends, not after it
+// has allocated the claim.
+TEST(ConvertToOvkCli, PngChunksClaimingGigabytesAreRefusedWithinSixteenMegabytes) {
+  if (!testing_support::kAddressSpaceLimitsApply) {
+    GTEST_SKIP() << "the address sanitizer needs far more address space than any limit here";
+  }
+  ScratchDir dir;
+  const std::uint64_t limit = BaselineKib(dir) + 16 * 1024;
+  const std::string good = testing_support::DataPath("ok/basn3p08.png");
+  const std::string out = dir.File("out.ovk");
+  int files = 0;
+  for (const std::string& name : DirectoryNames(testing_support::DataPath("bad"))) {
+    if (name.rfind("claim_", 0) != 0) continue;
+    ++files;
+    const std::string in = testing_support::DataPath("bad/" + name);
+    const std::string refused = "対応ファイルではありません(" + in + ")\n";
+    const std::string err = "libpng warning: " + name.substr(6, 4) +
+                            ": chunk data is too large\nlibpng error: Read Error\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+        {{in, out}, refused}, {{"-i", in}, in + ": " + refused}, {{"-m" + in, good, out}, refused}};
+    for (const auto& [args, message] : runs) {
+      ProcessResult r = OvkconvLimited(limit, args);
+      EXPECT_EQ(r.out, message) << args[0];
+      EXPECT_EQ(r.err, err) << args[0];
+      EXPECT_EQ(r.status, 255) << args[0];
+      EXPECT_FALSE(FileExists(out)) << args[0];
+    }
+  }
+  EXPECT_EQ(files, 12);
 }
 
 }  // namespace
