@@ -475,6 +475,25 @@ TEST(ConvertToOvkCli, PngChunksClaimingGigabytesAreRefusedWithinSixteenMegabytes
     }
   }
   EXPECT_EQ(files, 12);
+
+  // A compressed colour profile whose header claims 7,900,000 bytes, in a
+  // file of a few hundred: a damaged ancillary chunk, so the picture still
+  // converts, but the claim is refused within 4 MiB, not allocated.
+  Bytes profile(132);
+  for (std::size_t i = 0; i < profile.size(); ++i) profile[i] = static_cast<std::uint8_t>(i * 37);
+  const std::uint8_t claim[] = {0x00, 0x78, 0x8B, 0x60};  // big-endian 7,900,000
+  std::copy(std::begin(claim), std::end(claim), profile.begin());
+  Bytes iccp = {'x', 0, 0};
+  const Bytes packed = testing_support::Zlib(profile);
+  iccp.insert(iccp.end(), packed.begin(), packed.end());
+  const std::string in = dir.File("profile.png");
+  WriteBytes(in, testing_support::ChunkPng(
+                     {16, 16, 8, 3}, testing_support::ZlibRows(std::vector<Bytes>(16, Bytes(16))),
+                     {{"iCCP", iccp}, {"PLTE", Bytes(12)}}));
+  ProcessResult r = OvkconvLimited(limit - 12 * 1024, {in, out});
+  EXPECT_EQ(r.out, Converting(in, out) + "done.\n");
+  EXPECT_EQ(r.err, "libpng warning: iCCP: profile 'x': 788B60h: exceeds application limits\n");
+  EXPECT_EQ(r.status, 0);
 }
 
 }  // namespace

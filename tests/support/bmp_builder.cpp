@@ -128,12 +128,7 @@ Bytes ChunkPng(const PngHeader& header, const Bytes& idat, const std::vector<Png
   return file;
 }
 
-Bytes ZlibRows(const std::vector<Bytes>& rows) {
-  Bytes raw;
-  for (const Bytes& row : rows) {
-    raw.push_back(0);
-    raw.insert(raw.end(), row.begin(), row.end());
-  }
+Bytes Zlib(const Bytes& raw) {
   uLongf length = compressBound(static_cast<uLong>(raw.size()));
   Bytes out(length);
   EXPECT_EQ(compress2(out.data(), &length, raw.data(), static_cast<uLong>(raw.size()), 9), Z_OK);
@@ -141,13 +136,17 @@ Bytes ZlibRows(const std::vector<Bytes>& rows) {
   return out;
 }
 
+Bytes ZlibRows(const std::vector<Bytes>& rows) {
+  Bytes raw;
+  for (const Bytes& row : rows) {
+    raw.push_back(0);
+    raw.insert(raw.end(), row.begin(), row.end());
+  }
+  return Zlib(raw);
+}
+
 std::vector<std::uint8_t> ZlibZeros(std::size_t count) {
-  const std::vector<std::uint8_t> zeros(count, 0);
-  uLongf length = compressBound(static_cast<uLong>(count));
-  std::vector<std::uint8_t> out(length);
-  EXPECT_EQ(compress2(out.data(), &length, zeros.data(), static_cast<uLong>(count), 9), Z_OK);
-  out.resize(length);
-  return out;
+  return Zlib(Bytes(count, 0));
 }
 
 }  // namespace testing_support

@@ -64,6 +64,8 @@ struct PngChunk {
   Bytes data;
 };
 Bytes ChunkPng(const PngHeader& header, const Bytes& idat, const std::vector<PngChunk>& chunks);
+// `raw` compressed with zlib at its best.
+Bytes Zlib(const Bytes& raw);
 // Image data of `rows` (PNG row bytes, top first) at filter type 0.
 Bytes ZlibRows(const std::vector<Bytes>& rows);
 
