@@ -40,6 +40,14 @@ using PngHeaderCheck = std::function<bool(const PngHeaderFacts&)>;
 //   - an image whose data the file is too short to hold fails with "Not
 //     enough image data", as libpng says of data that ends early: a deflate
 //     stream inflates to at most kMaxInflateRatio bytes per byte.
+// Ancillary chunks that the picture does not depend on (text, suggested
+// palettes, scales, histograms, times, ...) are skipped unread, and what libpng
+// allocates for the others is bounded by what the file can hold, so that no
+// claimed length costs more than the file's own size can justify.
+// Ancillary chunks that the picture does not depend on (text, suggested
+// palettes, scales, histograms, times, ...) are skipped unread, and what
+// libpng allocates for the others is bounded by what the file can hold, so
+// that no claimed length costs more than the file's own size can justify.
 // After a failure `out` is unchanged, except when the
 // final allocation of the image itself fails ("Out of memory"): that
 // releases the old block.
