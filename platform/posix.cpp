@@ -1,6 +1,8 @@
 // POSIX implementation of the platform layer.
 #include "platform/platform.h"
 
+#include <pthread.h>
+
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -8,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <clocale>
 #include <csignal>
@@ -17,7 +20,10 @@
 #include <ctime>
 #include <cwchar>
 #include <iterator>
+#include <mutex>
 #include <vector>
+
+#include "platform/output_capture.h"
 
 namespace platform {
 namespace {
@@ -201,6 +207,7 @@ void Print(const wchar_t* format, ...) {
     }
     text.resize(text.size() * 4);
   }
+  if (CaptureText(std::wstring_view(text.data(), text.size()))) return;
   std::string bytes;
   for (wchar_t c : text) AppendEncoded(bytes, c);
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
@@ -309,6 +316,23 @@ int g_slotsInUse = 0;
 struct sigaction g_previous[kSignalCount];
 bool g_handled[kSignalCount] = {};
 bool g_forceNamed = false;
+// Conversions on several threads claim and release slots: one at a time.
+// (The handler takes no lock; it runs where the slots are not being changed:
+// see CleanupSignalsHeld, and StoppableWork below.)
+std::mutex g_slotMutex;
+
+// Stoppable work (BeginStoppableWork): the interrupts are recorded instead
+// of ending the program, and the temporary files go on the ordinary paths.
+std::atomic<bool> g_stoppable{false};
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+struct sigaction g_beforeStoppable[kSignalCount];
+bool g_stopHandled[kSignalCount] = {};
+
+extern "C" void RecordStop(int sig) {
+  int none = 0;
+  g_stopSignal.compare_exchange_strong(none, sig);
+}
 
 extern "C" void RemoveTempFilesAndReraise(int sig) {
   const int savedErrno = errno;
@@ -324,17 +348,18 @@ extern "C" void RemoveTempFilesAndReraise(int sig) {
   errno = savedErrno;
 }
 
-// Blocks the cleanup signals for one scope: a signal that arrives meanwhile
-// is delivered when the scope ends, after the names have been settled.
+// Blocks the cleanup signals for one scope on this thread: a signal that
+// arrives meanwhile is delivered when the scope ends, after the names have
+// been settled. (During stoppable work the handler only records the signal.)
 class CleanupSignalsHeld {
  public:
   CleanupSignalsHeld() {
     sigset_t set;
     sigemptyset(&set);
     for (int sig : kCleanupSignals) sigaddset(&set, sig);
-    sigprocmask(SIG_BLOCK, &set, &saved_);
+    pthread_sigmask(SIG_BLOCK, &set, &saved_);
   }
-  ~CleanupSignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  ~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
   CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
   CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
 
@@ -344,9 +369,12 @@ class CleanupSignalsHeld {
 
 // Records a named temporary file for the handler, installing the handler
 // with the first one. Called with the cleanup signals blocked. Returns the
-// slot, or -1 when every slot is taken (the file is then removed on the
-// ordinary paths only).
+// slot, or -1 when every slot is taken or the work is stoppable (the file is
+// then removed on the ordinary paths only: during stoppable work no
+// interrupt ends the program before they run).
 int ClaimSlot(int dirFd, const std::string& name) {
+  if (g_stoppable) return -1;
+  std::lock_guard<std::mutex> lock(g_slotMutex);
   for (int i = 0; i < static_cast<int>(std::size(g_slots)); ++i) {
     if (g_slots[i].dirFd != -1) continue;
     std::memcpy(g_slots[i].name, name.c_str(), name.size() + 1);
@@ -374,6 +402,7 @@ int ClaimSlot(int dirFd, const std::string& name) {
 // by the finished file. The last release puts the previous handlers back.
 void ReleaseSlot(int slot) {
   if (slot < 0) return;
+  std::lock_guard<std::mutex> lock(g_slotMutex);
   g_slots[slot].dirFd = -1;
   if (--g_slotsInUse > 0) return;
   for (int s = 0; s < kSignalCount; ++s) {
@@ -461,7 +490,7 @@ int ResolveOutput(const std::string& path, int* dirFd, std::string* name, struct
 // too long for that gets ".ovkconv.XXXXXX". Either is one component of at
 // most NAME_MAX bytes.
 std::string TempNameFor(const std::string& name) {
-  static std::uint64_t counter = 0;
+  static std::atomic<std::uint64_t> counter{0};
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   std::uint64_t x =
@@ -630,7 +659,8 @@ int FinishOutput(PendingOutput* out) {
   if (e == 0 && fsync(out->fd) != 0) e = errno;
   if (e == 0) {
     CleanupSignalsHeld held;
-    e = PutInPlace(out, replaces);
+    // Once an interrupt has stopped the work, no new file takes a name.
+    e = g_stopSignal != 0 ? EINTR : PutInPlace(out, replaces);
     if (e == 0) {
       ReleaseSlot(out->slot);
       out->tempName.clear();
@@ -648,6 +678,44 @@ void ForceNamedTemporaryFiles(bool on) {
   g_forceNamed = on;
 }
 
+void BeginStoppableWork() {
+  g_stopSignal = 0;
+  g_stoppable = true;
+  for (int s = 0; s < kSignalCount; ++s) {
+    struct sigaction current;
+    g_stopHandled[s] =
+        sigaction(kCleanupSignals[s], nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
+    if (!g_stopHandled[s]) continue;
+    g_beforeStoppable[s] = current;
+    struct sigaction action = {};
+    action.sa_handler = RecordStop;
+    // Calls in progress go on: the work ends by its own checks.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(kCleanupSignals[s], &action, nullptr);
+  }
+}
+
+bool StopRequested() {
+  return g_stopSignal != 0;
+}
+
+void EndStoppableWork() {
+  for (int s = 0; s < kSignalCount; ++s) {
+    if (g_stopHandled[s]) sigaction(kCleanupSignals[s], &g_beforeStoppable[s], nullptr);
+    g_stopHandled[s] = false;
+  }
+  g_stoppable = false;
+  const int sig = g_stopSignal.exchange(0);
+  if (sig == 0) return;
+  // Delivered at once, unless this thread blocks it.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+}
+
 std::FILE* StreamFromDescriptor(int fd, const char* mode) {
   int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (copy < 0) return nullptr;
@@ -657,6 +725,7 @@ std::FILE* StreamFromDescriptor(int fd, const char* mode) {
 }
 
 void PrintDiagnostics(std::string_view text) {
+  if (CaptureDiagnostics(text)) return;
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
 }
