@@ -4,7 +4,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -62,14 +61,23 @@ struct Job {
 };
 
 // What makes two outputs one file, from the names: the file itself when it
-// exists, else its folder and its name.
-std::pair<std::wstring, platform::FileId> OutputKey(const std::wstring& name) {
+// exists; else its folder (when that exists) and its name; else the name.
+struct OutputKey {
+  enum class Kind { kFile, kInFolder, kName } kind = Kind::kName;
   platform::FileId id;
-  if (platform::IdentifyFile(name, &id)) return {L"", id};
-  const std::wstring last = LastComponent(name);
-  const std::wstring folder = name.substr(0, name.size() - last.size());
-  if (platform::IdentifyFile(folder.empty() ? L"." : folder, &id)) return {L"/" + last, id};
-  return {L"//" + name, {}};
+  std::wstring name;
+  auto operator<=>(const OutputKey&) const = default;
+};
+
+OutputKey KeyOf(const std::wstring& output) {
+  platform::FileId id;
+  if (platform::IdentifyFile(output, &id)) return {OutputKey::Kind::kFile, id, L""};
+  const std::wstring last = LastComponent(output);
+  const std::wstring folder = output.substr(0, output.size() - last.size());
+  if (platform::IdentifyFile(folder.empty() ? L"." : folder, &id)) {
+    return {OutputKey::Kind::kInFolder, id, last};
+  }
+  return {OutputKey::Kind::kName, {}, output};
 }
 
 std::vector<Job> PlanJobs(const OperandForm& form, const Options& options) {
@@ -77,7 +85,7 @@ std::vector<Job> PlanJobs(const OperandForm& form, const Options& options) {
   const bool folderExists = !form.folder.empty() && platform::IsDirectory(form.folder);
   const std::wstring folder = form.folder.empty() ? L"" : AsFolder(form.folder);
   std::set<platform::FileId> inputs;
-  std::set<std::pair<std::wstring, platform::FileId>> outputs;
+  std::set<OutputKey> outputs;
   const std::vector<BatchInput> expanded = ExpandInputs(form.inputs, platform::ListDirectory);
   for (const BatchInput& input : expanded) {
     platform::FileId id;
@@ -111,7 +119,7 @@ std::vector<Job> PlanJobs(const OperandForm& form, const Options& options) {
       platform::FileId id;
       if (platform::IdentifyFile(outputName, &id) && inputs.count(id) != 0) {
         job.claim = OutputClaim::kIsAnInput;
-      } else if (!outputs.insert(OutputKey(outputName)).second) {
+      } else if (!outputs.insert(KeyOf(outputName)).second) {
         job.claim = OutputClaim::kTakenEarlier;
       }
     }
