@@ -1,11 +1,10 @@
 // POSIX implementation of the platform layer.
 #include "platform/platform.h"
 
-#include <pthread.h>
-
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -316,9 +315,10 @@ int g_slotsInUse = 0;
 struct sigaction g_previous[kSignalCount];
 bool g_handled[kSignalCount] = {};
 bool g_forceNamed = false;
-// Conversions on several threads claim and release slots: one at a time.
-// (The handler takes no lock; it runs where the slots are not being changed:
-// see CleanupSignalsHeld, and StoppableWork below.)
+// Slots are claimed and released one thread at a time. The handler takes no
+// lock: a thread blocks the signals while it changes a slot, and while
+// several threads convert (stoppable work, below) no slot is claimed, so the
+// handler is not installed.
 std::mutex g_slotMutex;
 
 // Stoppable work (BeginStoppableWork): the interrupts are recorded instead
@@ -346,6 +346,33 @@ extern "C" void RemoveTempFilesAndReraise(int sig) {
   }
   raise(sig);
   errno = savedErrno;
+}
+
+// Installs `handler` (with `flags`) for each cleanup signal that is not
+// ignored, keeping what was there in previous[] and which signals it took in
+// taken[]. The handler runs with all of them blocked.
+void TakeCleanupSignals(void (*handler)(int), int flags, struct sigaction* previous, bool* taken) {
+  for (int s = 0; s < kSignalCount; ++s) {
+    struct sigaction current;
+    taken[s] =
+        sigaction(kCleanupSignals[s], nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
+    if (!taken[s]) continue;
+    previous[s] = current;
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    for (int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
+    sigaction(kCleanupSignals[s], &action, nullptr);
+  }
+}
+
+// Puts back what TakeCleanupSignals found.
+void GiveBackCleanupSignals(const struct sigaction* previous, bool* taken) {
+  for (int s = 0; s < kSignalCount; ++s) {
+    if (taken[s]) sigaction(kCleanupSignals[s], &previous[s], nullptr);
+    taken[s] = false;
+  }
 }
 
 // Blocks the cleanup signals for one scope on this thread: a signal that
@@ -379,20 +406,8 @@ int ClaimSlot(int dirFd, const std::string& name) {
     if (g_slots[i].dirFd != -1) continue;
     std::memcpy(g_slots[i].name, name.c_str(), name.size() + 1);
     g_slots[i].dirFd = dirFd;
-    if (g_slotsInUse++ == 0) {
-      for (int s = 0; s < kSignalCount; ++s) {
-        struct sigaction current;
-        g_handled[s] =
-            sigaction(kCleanupSignals[s], nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
-        if (!g_handled[s]) continue;
-        g_previous[s] = current;
-        struct sigaction action = {};
-        action.sa_handler = RemoveTempFilesAndReraise;
-        sigemptyset(&action.sa_mask);
-        for (int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
-        sigaction(kCleanupSignals[s], &action, nullptr);
-      }
-    }
+    if (g_slotsInUse++ == 0)
+      TakeCleanupSignals(RemoveTempFilesAndReraise, 0, g_previous, g_handled);
     return i;
   }
   return -1;
@@ -405,10 +420,7 @@ void ReleaseSlot(int slot) {
   std::lock_guard<std::mutex> lock(g_slotMutex);
   g_slots[slot].dirFd = -1;
   if (--g_slotsInUse > 0) return;
-  for (int s = 0; s < kSignalCount; ++s) {
-    if (g_handled[s]) sigaction(kCleanupSignals[s], &g_previous[s], nullptr);
-    g_handled[s] = false;
-  }
+  GiveBackCleanupSignals(g_previous, g_handled);
 }
 
 // Opens directory `dir` relative to `at` ("" is `at` itself) as a base for
@@ -681,19 +693,8 @@ void ForceNamedTemporaryFiles(bool on) {
 void BeginStoppableWork() {
   g_stopSignal = 0;
   g_stoppable = true;
-  for (int s = 0; s < kSignalCount; ++s) {
-    struct sigaction current;
-    g_stopHandled[s] =
-        sigaction(kCleanupSignals[s], nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
-    if (!g_stopHandled[s]) continue;
-    g_beforeStoppable[s] = current;
-    struct sigaction action = {};
-    action.sa_handler = RecordStop;
-    // Calls in progress go on: the work ends by its own checks.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(kCleanupSignals[s], &action, nullptr);
-  }
+  // Calls in progress go on (SA_RESTART): the work ends by its own checks.
+  TakeCleanupSignals(RecordStop, SA_RESTART, g_beforeStoppable, g_stopHandled);
 }
 
 bool StopRequested() {
@@ -701,10 +702,7 @@ bool StopRequested() {
 }
 
 void EndStoppableWork() {
-  for (int s = 0; s < kSignalCount; ++s) {
-    if (g_stopHandled[s]) sigaction(kCleanupSignals[s], &g_beforeStoppable[s], nullptr);
-    g_stopHandled[s] = false;
-  }
+  GiveBackCleanupSignals(g_beforeStoppable, g_stopHandled);
   g_stoppable = false;
   const int sig = g_stopSignal.exchange(0);
   if (sig == 0) return;

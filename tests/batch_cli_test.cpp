@@ -9,7 +9,6 @@
 #include <chrono>
 #include <filesystem>
 #include <random>
-#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -314,13 +313,17 @@ TEST(BatchCli, InterruptStopsTheBatchAfterTheSummary) {
   options.signalAfter = std::chrono::duration_cast<std::chrono::microseconds>(one * 20);
   ProcessResult r = RunOvkconv({"-j1", in + "/*.png", out}, options);
   EXPECT_EQ(r.signal, SIGINT);
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(r.out, m,
-                                std::regex("\n中断しました\n([0-9]+)件中([0-9]+)件を変換しました")))
-      << r.out;
-  const int converted = std::stoi(m[2]);
+  const std::string stop = "\n中断しました\n";
+  const std::size_t at = r.out.find(stop);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  // "<attempted>件中<converted>件を変換しました"
+  const std::string summary = r.out.substr(at + stop.size());
+  const int attempted = std::stoi(summary);
+  const int converted =
+      std::stoi(summary.substr(summary.find("件中") + std::string("件中").size()));
   EXPECT_GT(converted, 0);
-  EXPECT_LT(std::stoi(m[1]), kInputs);
+  EXPECT_LT(attempted, kInputs);
+  EXPECT_EQ(summary.substr(0, summary.find('\n') + 1), Summary(attempted, converted));
   const std::vector<std::string> left = ts::DirectoryNames(out);
   EXPECT_EQ(static_cast<int>(left.size()), converted);
   for (const std::string& name : left) {
