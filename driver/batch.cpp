@@ -23,12 +23,12 @@ bool IsPatternOperand(const std::wstring& operand) {
 }
 
 bool EndsInSeparator(const std::wstring& path) {
-  return !path.empty() && platform::IsPathSeparator(path.back());
+  return !path.empty() && platform::IsSeparator(path.back());
 }
 
 std::wstring LastComponent(const std::wstring& path) {
   std::size_t start = path.size();
-  while (start > 0 && !platform::IsPathSeparator(path[start - 1])) --start;
+  while (start > 0 && !platform::IsSeparator(path[start - 1])) --start;
   return path.substr(start);
 }
 
@@ -107,7 +107,7 @@ std::vector<Job> PlanJobs(const OperandForm& form, const Options& options) {
       job.destPath = folder + sub;
       if (folderExists) {
         for (std::size_t i = 0; i < sub.size(); ++i) {
-          if (platform::IsPathSeparator(sub[i])) job.folders.push_back(folder + sub.substr(0, i));
+          if (platform::IsSeparator(sub[i])) job.folders.push_back(folder + sub.substr(0, i));
         }
       }
     }

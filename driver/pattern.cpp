@@ -9,7 +9,7 @@ using platform::DirectoryEntry;
 std::vector<std::wstring> SplitComponents(const std::wstring& path) {
   std::vector<std::wstring> parts(1);
   for (wchar_t c : path) {
-    if (platform::IsPathSeparator(c)) {
+    if (platform::IsSeparator(c)) {
       parts.emplace_back();
     } else {
       parts.back() += c;
@@ -38,7 +38,7 @@ class Expansion {
     if (below.empty()) return base_;
     // A base of "" (a relative pattern) or of the root alone ("/").
     if (base_.empty()) return below;
-    return platform::IsPathSeparator(base_.back()) ? base_ + below : base_ + sep_ + below;
+    return platform::IsSeparator(base_.back()) ? base_ + below : base_ + sep_ + below;
   }
 
   void Walk(std::size_t at, const std::wstring& below) {
@@ -113,7 +113,7 @@ bool MatchComponent(const std::wstring& component, const std::wstring& name) {
 std::vector<PatternMatch> ExpandPattern(const std::wstring& pattern, const DirectoryLister& list) {
   wchar_t sep = platform::kSeparator;
   for (wchar_t c : pattern) {
-    if (platform::IsPathSeparator(c)) {
+    if (platform::IsSeparator(c)) {
       sep = c;
       break;
     }
@@ -129,7 +129,7 @@ std::vector<PatternMatch> ExpandPattern(const std::wstring& pattern, const Direc
   }
   std::wstring base = pattern.substr(0, baseEnd);
   // "data/" stays "data" for joining, but the root "/" stays itself.
-  if (base.size() > 1 && platform::IsPathSeparator(base.back())) base.pop_back();
+  if (base.size() > 1 && platform::IsSeparator(base.back())) base.pop_back();
   Expansion expansion(std::move(parts), first, std::move(base), sep, list);
   std::vector<PatternMatch>& found = expansion.matches();
   std::sort(found.begin(), found.end(),

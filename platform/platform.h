@@ -134,7 +134,7 @@ std::FILE* StreamFromDescriptor(int fd, const char* mode);
 
 // True for a character that separates path components: '/' here (Windows
 // takes '\\' as well).
-bool IsPathSeparator(wchar_t c);
+bool IsSeparator(wchar_t c);
 
 // One entry of a directory listing, its kind taken after symbolic links.
 struct DirectoryEntry {

@@ -14,7 +14,7 @@
 
 namespace platform {
 
-bool IsPathSeparator(wchar_t c) {
+bool IsSeparator(wchar_t c) {
   return c == kSeparator;
 }
 

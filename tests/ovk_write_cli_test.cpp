@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -335,9 +336,14 @@ using InterruptibleRun = std::function<int(int sig, std::chrono::microseconds af
 void ExpectInterruptionsLeaveNoPart(const ScratchDir& dir, const std::string& out, int runs,
                                     const InterruptibleRun& run) {
   const std::vector<std::string> inputOnly = DirectoryNames(dir.path());
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(run(0, {}), 0);
-  const auto full = std::chrono::steady_clock::now() - start;
+  // The shorter of two whole runs: the first reads a cold input and is slow
+  // on a loaded machine, which would put most moments past the end.
+  auto full = std::chrono::steady_clock::duration::max();
+  for (int i = 0; i < 2; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(run(0, {}), 0);
+    full = std::min(full, std::chrono::steady_clock::now() - start);
+  }
   const Bytes whole = ReadBytes(out);
   const Bytes old = {'o', 'l', 'd'};
   std::mt19937 rng(20240611);
