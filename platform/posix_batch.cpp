@@ -76,7 +76,9 @@ bool StandardErrorIsTerminal() {
 void ShowProgress(const std::wstring& line) {
   // Back to the start of the line, the new text, then erase what is left of
   // the old one.
-  std::string bytes = "\r" + WideToBytes(line) + "\x1b[K";
+  std::string bytes = "\r";
+  bytes += WideToBytes(line);
+  bytes += "\x1b[K";
   std::fwrite(bytes.data(), 1, bytes.size(), stderr);
   std::fflush(stderr);
 }
