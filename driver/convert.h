@@ -8,10 +8,13 @@
 #include <string>
 
 #include "driver/options.h"
+#include "driver/output_check.h"
 #include "ovk/decoder.h"
 
 // ovk file -> BMP, or PNG in colour, or an 8-bit palette PNG with tRNS.
-int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output);
+// `claim` is what a batch decided about the output (driver/output_check.h).
+int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output,
+                   OutputClaim claim = OutputClaim::kFree);
 
 // The pixels the decoder produces for a file of `version` becoming `output`:
 // 32-bit for version 1001 with a PNG, and for version 1005 (whose mask makes
@@ -22,6 +25,7 @@ ovk::PixelForm PixelFormFor(std::uint32_t version, OutputForm output);
 
 // 8-bit palette BMP or PNG -> ovk of `version` (1000, 1002, 1004, 1006, or 60
 // for 1006 unpacked). With `mapping` active, a colour picture is brought to a
-// palette first (driver/remap.h).
+// palette first (driver/remap.h), and may take the reference's version.
 int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
-                 bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping = {});
+                 bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping = {},
+                 OutputClaim claim = OutputClaim::kFree);

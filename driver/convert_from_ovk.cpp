@@ -12,6 +12,8 @@
 //                                        cannot back the picture)
 //   入力ファイルと出力ファイルが同じです(output)
 //                                        the output name leads to the input
+//   出力ファイルが重複しています(output), 出力先は別の形式の画像ファイルです(output)
+//                                        see driver/output_check.h
 //   input to output                      then the output is written
 //   ファイルのオープンに失敗(output)     BMP output cannot be created
 //   ファイルの書き込みに失敗(output)     BMP output could not be written whole
@@ -63,7 +65,8 @@ ovk::PixelForm PixelFormFor(std::uint32_t version, OutputForm output) {
   return form32 ? ovk::PixelForm::k32Bit : ovk::PixelForm::kFileDepth;
 }
 
-int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output) {
+int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output,
+                   OutputClaim claim) {
   Cbuffer file;
   if (Error load = LoadWholeFile(imageFile, file); !load.ok()) {
     // The reading side has always shown the size as the 32-bit count that
@@ -107,8 +110,9 @@ int ConvertFromOvk(const std::wstring& imageFile, const std::wstring& destPath, 
     platform::Print(kNameTooLongMessage, outName.c_str());
     return -1;
   }
-  if (platform::SameFile(imageFile, outName)) {
-    platform::Print(kSameFile, outName.c_str());
+  if (!AcceptOutput(imageFile, outName,
+                    output != OutputForm::kBmp ? PictureFormat::kPng : PictureFormat::kBmp,
+                    claim)) {
     return -1;
   }
   platform::Print(kConverting, imageFile.c_str(), outName.c_str());

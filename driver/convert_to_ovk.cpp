@@ -22,7 +22,8 @@ constexpr const wchar_t* kUnsupportedVersion = L"未対応のovkバージョン�
 }  // namespace
 
 int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
-                 bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping) {
+                 bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping,
+                 OutputClaim claim) {
   ovk::OvkTarget target;
   if (!TargetForVersion(version, &target)) {
     platform::Print(kUnsupportedVersion, static_cast<int>(version));
@@ -38,7 +39,7 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
   BmpImage decoded;
   BmpImage mapped;
   std::span<const std::uint8_t> picture = input.span();
-  if (mapping.active && !RemapPicture(imageFile, input.span(), target, ignoreAlpha, mapping,
+  if (mapping.active && !RemapPicture(imageFile, input.span(), &target, ignoreAlpha, mapping,
                                       &decoded, &mapped, &picture)) {
     return -1;
   }
@@ -53,11 +54,8 @@ int ConvertToOvk(const std::wstring& imageFile, const std::wstring& destPath, st
     platform::Print(kNameTooLongMessage, outputName.c_str());
     return -1;
   }
-  // Replacing the input with its own conversion would lose it.
-  if (platform::SameFile(imageFile, outputName)) {
-    platform::Print(kSameFile, outputName.c_str());
-    return -1;
-  }
+  // Replacing the input (or another picture) with this conversion would lose it.
+  if (!AcceptOutput(imageFile, outputName, PictureFormat::kOvk, claim)) return -1;
   platform::Print(kConverting, imageFile.c_str(), outputName.c_str());
   // The file appears whole when everything is written, or not at all: a
   // failure leaves any existing file of that name as it was.

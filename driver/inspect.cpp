@@ -6,6 +6,7 @@
 #include "driver/messages.h"
 #include "driver/output_name.h"
 #include "driver/picture_file.h"
+#include "driver/source.h"
 #include "ovk/encoder.h"
 #include "platform/platform.h"
 
@@ -57,18 +58,10 @@ std::int64_t OvkColors(const ovk::OvkSections& s) {
 // The -v option that writes the file's version and storage; empty for the
 // versions that are only read.
 std::wstring WriteOption(const ovk::OvkSections& s) {
-  switch (s.header.version) {
-    case ovk::kVersion1000:
-      return L"-v0";
-    case ovk::kVersion1002:
-      return L"-v2";
-    case ovk::kVersion1004:
-      return L"-v4";
-    case ovk::kVersion1006:
-      return s.palette.packed ? L"-v6" : L"-v60";
-    default:
-      return L"";
-  }
+  ovk::OvkTarget target;
+  if (!TargetOfFile(s, &target)) return L"";
+  if (target.version == ovk::kVersion1006 && !target.packed) return L"-v60";
+  return L"-v" + std::to_wstring(target.version - ovk::kVersion1000);
 }
 
 std::wstring OvkFacts(const PictureFile& file) {

@@ -72,7 +72,14 @@ ParseStatus ParseOptions(std::span<const std::wstring> args, Options* options) {
           // Compared as unsigned, so a negative number is not a shorthand.
           options->version = static_cast<std::uint32_t>(n) <= 9 ? kVersionBase + n : n;
         }
+        options->versionGiven = true;
         break;
+      case L'j':
+      case L'J': {
+        const std::int32_t n = ParseDecimal(value);
+        options->jobs = n < 1 ? 0 : n;
+        break;
+      }
       case L'i':
       case L'I':
         options->inspect = true;
@@ -85,6 +92,7 @@ ParseStatus ParseOptions(std::span<const std::wstring> args, Options* options) {
         return ParseStatus::kShowUsage;
     }
   }
+  options->mapping.takeVersion = !options->versionGiven;
   options->operands.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (i < args.size()) options->imageFile = args[i++];
   if (i < args.size()) options->destPath = args[i];

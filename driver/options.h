@@ -5,8 +5,9 @@
 //
 // Arguments are read from the first on. One that starts with "-" is an option;
 // the first that does not is the image file, and the one after it (whatever it
-// looks like) the destination. Later arguments are ignored. "/" starts an
-// absolute path, never an option.
+// looks like) the destination: the single form. Whether the operands (the
+// image file and every argument after it) form it or a batch is for
+// driver/batch.h to say. "/" starts an absolute path, never an option.
 //
 // The letter after "-" picks the option, in either case; the rest of the
 // argument is its value. Options may repeat; the last one wins.
@@ -20,6 +21,8 @@
 //      An empty value changes nothing.
 //   i  print facts about every file named after the options instead of
 //      converting; a value is ignored.
+//   j  a batch converts up to this many files at once: a decimal number;
+//      below 1 (or none) the processors the system reports.
 //   m  bring a colour picture to a palette before writing ovk: the value
 //      names the file whose palette to use (resolved like the image file);
 //      with no value the picture gets a palette of its own.
@@ -42,11 +45,17 @@ enum class OutputForm { kBmp, kPngColour, kPngPalette };
 struct PaletteMapping {
   bool active = false;
   // The file whose palette the picture takes; empty: a palette of its own.
+  // Given as a folder (an existing directory, or a name ending in a
+  // separator), it is resolved for each input (ReferenceFor, driver/batch.h).
   std::wstring reference;
+  // No -v on the command line: an ovk reference of a version the program
+  // writes gives the output its version and storage.
+  bool takeVersion = false;
 };
 
 struct Options {
   std::int32_t version = 1006;
+  bool versionGiven = false;  // a -v option was on the command line
   bool ignoreAlpha = false;
   OutputForm output = OutputForm::kBmp;
   std::int32_t blockSize = kDefaultBlockSize;  // always IsBlockSize
@@ -55,8 +64,12 @@ struct Options {
   std::optional<std::wstring> imageFile;
   bool inspect = false;
   PaletteMapping mapping;
-  // Every argument after the options, in order: the files of -i.
+  // Every argument after the options, in order: the files of -i, or of a
+  // batch (driver/batch.h).
   std::vector<std::wstring> operands;
+  // -j: how many files a batch converts at once; 0 for the processors the
+  // system reports.
+  int jobs = 0;
 };
 
 enum class ParseStatus { kOk, kShowUsage };

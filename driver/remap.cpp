@@ -32,7 +32,9 @@ bool RefuseImage(const std::wstring& imageFile, std::span<const std::uint8_t> by
 }
 
 // The palette of the reference file, in BMP order; false after a message.
-bool LoadReferencePalette(const std::wstring& name, Palette* palette) {
+// With `target`, an ovk file that the program writes gives it its version
+// and storage.
+bool LoadReferencePalette(const std::wstring& name, Palette* palette, ovk::OvkTarget* target) {
   if (!platform::PathExists(name)) {
     platform::Print(NameFits(name) ? kNotFoundMessage : kNameTooLongMessage, name.c_str());
     return false;
@@ -43,6 +45,7 @@ bool LoadReferencePalette(const std::wstring& name, Palette* palette) {
     platform::Print(kNoPalette, name.c_str());
     return false;
   }
+  if (target != nullptr && file.kind == PictureKind::kOvk) TargetOfFile(file.sections, target);
   return true;
 }
 
@@ -62,19 +65,22 @@ std::wstring ColourText(std::uint32_t colour, ColourMatch match) {
 }  // namespace
 
 bool RemapPicture(const std::wstring& imageFile, std::span<const std::uint8_t> input,
-                  const ovk::OvkTarget& target, bool ignoreAlpha, const PaletteMapping& mapping,
+                  ovk::OvkTarget* target, bool ignoreAlpha, const PaletteMapping& mapping,
                   BmpImage* decoded, BmpImage* mapped, std::span<const std::uint8_t>* picture) {
   Palette reference;
   const bool hasReference = !mapping.reference.empty();
-  if (hasReference && !LoadReferencePalette(mapping.reference, &reference)) return false;
+  if (hasReference && !LoadReferencePalette(mapping.reference, &reference,
+                                            mapping.takeVersion ? target : nullptr)) {
+    return false;
+  }
 
   // The sides are those the writer takes, whatever the depth: a PNG is judged
   // from its header, before its image data is read.
   std::span<const std::uint8_t> bytes;
   if (const Error e = InputAsBmp(
           input,
-          [&target](const PngHeaderFacts& f) {
-            return IsMappable(f.bitCount) && ovk::IsWritableShape(8, f.width, f.height, target);
+          [target](const PngHeaderFacts& f) {
+            return IsMappable(f.bitCount) && ovk::IsWritableShape(8, f.width, f.height, *target);
           },
           decoded, &bytes);
       !e.ok()) {
@@ -83,7 +89,7 @@ bool RemapPicture(const std::wstring& imageFile, std::span<const std::uint8_t> i
   }
   BmpLayout layout;
   if (!ReadBmpLayout(bytes, &layout) || !IsMappable(layout.bitCount) ||
-      !ovk::IsWritableShape(8, layout.width, layout.rows, target)) {
+      !ovk::IsWritableShape(8, layout.width, layout.rows, *target)) {
     return RefuseImage(imageFile, bytes);
   }
   if (!hasReference && layout.bitCount == 8) {

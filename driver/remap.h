@@ -17,10 +17,11 @@
 //     a 24-, 32- or 8-bit picture takes the reference's palette, all of it;
 //   - without one, a 24- or 32-bit picture gets a palette of its own, and an
 //     8-bit picture is left as it is.
-// The picture must have sides the writer takes (checked before any pixel is
-// mapped). `decoded` receives a PNG's image, `mapped` the mapped picture;
-// *picture points into one of them or into `input`. Returns false after
-// printing why there is nothing to write.
+// With mapping.takeVersion, an ovk reference of a version the program writes
+// sets *target's version and storage first. The picture must have sides the
+// writer takes (checked before any pixel is mapped). `decoded` receives a PNG's image, `mapped` the
+// mapped picture; *picture points into one of them or into `input`. Returns false after printing
+// why there is nothing to write.
 bool RemapPicture(const std::wstring& imageFile, std::span<const std::uint8_t> input,
-                  const ovk::OvkTarget& target, bool ignoreAlpha, const PaletteMapping& mapping,
+                  ovk::OvkTarget* target, bool ignoreAlpha, const PaletteMapping& mapping,
                   BmpImage* decoded, BmpImage* mapped, std::span<const std::uint8_t>* picture);

@@ -21,6 +21,24 @@ bool TargetForVersion(std::int32_t versionArgument, ovk::OvkTarget* target) {
   }
 }
 
+bool TargetOfFile(const ovk::OvkSections& sections, ovk::OvkTarget* target) {
+  const std::uint32_t version = sections.header.version;
+  switch (version) {
+    case ovk::kVersion1000:
+    case ovk::kVersion1002:
+    case ovk::kVersion1004:
+      target->version = version;
+      target->packed = false;
+      return true;
+    case ovk::kVersion1006:
+      target->version = version;
+      target->packed = sections.palette.packed;
+      return true;
+    default:
+      return false;
+  }
+}
+
 Error InputAsBmp(std::span<const std::uint8_t> input, const PngHeaderCheck& accept,
                  BmpImage* decoded, std::span<const std::uint8_t>* bmp) {
   if (HasBmpSignature(input)) {

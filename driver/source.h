@@ -6,12 +6,18 @@
 #include <span>
 
 #include "ovk/encoder.h"
+#include "ovk/layout.h"
 #include "raster/bmp_image.h"
 #include "raster/png_import.h"
 
 // 1000, 1002 and 1004 as they are, 1006 packed, and 60 for 1006 with the tile
 // stream raw. False for any other value.
 bool TargetForVersion(std::int32_t versionArgument, ovk::OvkTarget* target);
+
+// The version and storage of an ovk file that the program writes again (the
+// block size left as it is): 1000, 1002, 1004, 1006 packed or raw. False for
+// the versions that are only read.
+bool TargetOfFile(const ovk::OvkSections& sections, ovk::OvkTarget* target);
 
 // The BMP image of an input file's bytes, told by content: `input` itself
 // when it begins with "BM"; for a PNG file, the image it decodes to in

@@ -22,3 +22,10 @@ Error LoadWholeFile(const std::wstring& path, Cbuffer& out) {
   }
   return kNoError;
 }
+
+std::size_t LoadFileStart(const std::wstring& path, std::span<std::uint8_t> out) {
+  Cfile file;
+  if (file.Open(Cfile::kRead, path) != 0) return 0;
+  const std::int64_t got = platform::ReadFile(file.fd(), out.data(), out.size());
+  return got < 0 ? 0 : static_cast<std::size_t>(got);
+}

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -123,5 +124,81 @@ void ForceNamedTemporaryFiles(bool on);
 // A standard-I/O stream over a duplicate of `fd` (for libpng). Closing the
 // stream closes the duplicate only; `fd` stays open and shares the position.
 std::FILE* StreamFromDescriptor(int fd, const char* mode);
+
+// ---------------------------------------------------------------------------
+// Many files in one run: what the batch form needs of the system.
+//
+// Every implementation of the platform layer provides these too. None of them
+// is needed by a run that converts a single file.
+// ---------------------------------------------------------------------------
+
+// True for a character that separates path components: '/' here (Windows
+// takes '\\' as well).
+bool IsSeparator(wchar_t c);
+
+// One entry of a directory listing, its kind taken after symbolic links.
+struct DirectoryEntry {
+  enum class Kind { kFile, kDirectory, kOther };
+  std::wstring name;  // one component; never "." or ".."
+  Kind kind = Kind::kOther;
+  bool link = false;  // the entry itself is a symbolic link (or junction)
+};
+// The entries of directory `dir` ("" is the current directory), in no
+// particular order. False when it cannot be read.
+bool ListDirectory(const std::wstring& dir, std::vector<DirectoryEntry>* entries);
+
+// True when `path` names, through any symbolic links, a regular file.
+bool IsRegularFile(const std::wstring& path);
+
+// Who a file is: equal for two names of one existing file (hard links and
+// symbolic links included), different for different files.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  friend bool operator==(const FileId&, const FileId&) = default;
+  friend auto operator<=>(const FileId&, const FileId&) = default;
+};
+// The identity of the file or directory `path` leads to; false when there is
+// none.
+bool IdentifyFile(const std::wstring& path, FileId* id);
+
+// Creates directory `dir` (its parent must exist); true when it exists
+// afterwards, made now or before.
+bool MakeDirectory(const std::wstring& dir);
+
+// The processors this process may run on (at least 1).
+int ProcessorCount();
+
+// True when standard error is a terminal (a console).
+bool StandardErrorIsTerminal();
+// Rewrites the line of progress on standard error in place: `line` replaces
+// what the last call showed; an empty line clears it.
+void ShowProgress(const std::wstring& line);
+
+// Output of a thread kept back: while a thread has a capture set, Print
+// appends its text to capture->text and PrintDiagnostics its bytes to
+// capture->diagnostics, instead of writing them. Null ends the capture.
+// WriteCaptured writes a capture out (the diagnostics on standard error
+// first, then the text on standard output) as Print and PrintDiagnostics
+// would have.
+struct CapturedOutput {
+  std::wstring text;
+  std::string diagnostics;
+};
+void CaptureOutput(CapturedOutput* capture);
+void WriteCaptured(const CapturedOutput& capture);
+
+// Stopping a batch. Between BeginStoppableWork and EndStoppableWork an
+// interrupt (SIGINT, SIGTERM or SIGHUP; a signal that was ignored stays
+// ignored) no longer ends the program: StopRequested turns true, and from
+// then on FinishOutput refuses (EINTR) to put a new file in place, so an
+// output in progress is abandoned and leaves nothing behind. Called on the
+// thread that starts the workers, before it starts them.
+void BeginStoppableWork();
+bool StopRequested();
+// Puts back what the interrupts did before. When one came meanwhile, ends
+// the program by it as it would have ended then (and returns only when it
+// does not, as for a signal whose handler returns).
+void EndStoppableWork();
 
 }  // namespace platform

@@ -4,10 +4,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <clocale>
 #include <csignal>
@@ -17,7 +19,10 @@
 #include <ctime>
 #include <cwchar>
 #include <iterator>
+#include <mutex>
 #include <vector>
+
+#include "platform/output_capture.h"
 
 namespace platform {
 namespace {
@@ -201,6 +206,7 @@ void Print(const wchar_t* format, ...) {
     }
     text.resize(text.size() * 4);
   }
+  if (CaptureText(std::wstring_view(text.data(), text.size()))) return;
   std::string bytes;
   for (wchar_t c : text) AppendEncoded(bytes, c);
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
@@ -309,6 +315,24 @@ int g_slotsInUse = 0;
 struct sigaction g_previous[kSignalCount];
 bool g_handled[kSignalCount] = {};
 bool g_forceNamed = false;
+// Slots are claimed and released one thread at a time. The handler takes no
+// lock: a thread blocks the signals while it changes a slot, and while
+// several threads convert (stoppable work, below) no slot is claimed, so the
+// handler is not installed.
+std::mutex g_slotMutex;
+
+// Stoppable work (BeginStoppableWork): the interrupts are recorded instead
+// of ending the program, and the temporary files go on the ordinary paths.
+std::atomic<bool> g_stoppable{false};
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+struct sigaction g_beforeStoppable[kSignalCount];
+bool g_stopHandled[kSignalCount] = {};
+
+extern "C" void RecordStop(int sig) {
+  int none = 0;
+  g_stopSignal.compare_exchange_strong(none, sig);
+}
 
 extern "C" void RemoveTempFilesAndReraise(int sig) {
   const int savedErrno = errno;
@@ -324,17 +348,45 @@ extern "C" void RemoveTempFilesAndReraise(int sig) {
   errno = savedErrno;
 }
 
-// Blocks the cleanup signals for one scope: a signal that arrives meanwhile
-// is delivered when the scope ends, after the names have been settled.
+// Installs `handler` (with `flags`) for each cleanup signal that is not
+// ignored, keeping what was there in previous[] and which signals it took in
+// taken[]. The handler runs with all of them blocked.
+void TakeCleanupSignals(void (*handler)(int), int flags, struct sigaction* previous, bool* taken) {
+  for (int s = 0; s < kSignalCount; ++s) {
+    struct sigaction current;
+    taken[s] =
+        sigaction(kCleanupSignals[s], nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
+    if (!taken[s]) continue;
+    previous[s] = current;
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigemptyset(&action.sa_mask);
+    for (int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
+    sigaction(kCleanupSignals[s], &action, nullptr);
+  }
+}
+
+// Puts back what TakeCleanupSignals found.
+void GiveBackCleanupSignals(const struct sigaction* previous, bool* taken) {
+  for (int s = 0; s < kSignalCount; ++s) {
+    if (taken[s]) sigaction(kCleanupSignals[s], &previous[s], nullptr);
+    taken[s] = false;
+  }
+}
+
+// Blocks the cleanup signals for one scope on this thread: a signal that
+// arrives meanwhile is delivered when the scope ends, after the names have
+// been settled. (During stoppable work the handler only records the signal.)
 class CleanupSignalsHeld {
  public:
   CleanupSignalsHeld() {
     sigset_t set;
     sigemptyset(&set);
     for (int sig : kCleanupSignals) sigaddset(&set, sig);
-    sigprocmask(SIG_BLOCK, &set, &saved_);
+    pthread_sigmask(SIG_BLOCK, &set, &saved_);
   }
-  ~CleanupSignalsHeld() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+  ~CleanupSignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
   CleanupSignalsHeld(const CleanupSignalsHeld&) = delete;
   CleanupSignalsHeld& operator=(const CleanupSignalsHeld&) = delete;
 
@@ -344,27 +396,18 @@ class CleanupSignalsHeld {
 
 // Records a named temporary file for the handler, installing the handler
 // with the first one. Called with the cleanup signals blocked. Returns the
-// slot, or -1 when every slot is taken (the file is then removed on the
-// ordinary paths only).
+// slot, or -1 when every slot is taken or the work is stoppable (the file is
+// then removed on the ordinary paths only: during stoppable work no
+// interrupt ends the program before they run).
 int ClaimSlot(int dirFd, const std::string& name) {
+  if (g_stoppable) return -1;
+  std::lock_guard<std::mutex> lock(g_slotMutex);
   for (int i = 0; i < static_cast<int>(std::size(g_slots)); ++i) {
     if (g_slots[i].dirFd != -1) continue;
     std::memcpy(g_slots[i].name, name.c_str(), name.size() + 1);
     g_slots[i].dirFd = dirFd;
-    if (g_slotsInUse++ == 0) {
-      for (int s = 0; s < kSignalCount; ++s) {
-        struct sigaction current;
-        g_handled[s] =
-            sigaction(kCleanupSignals[s], nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
-        if (!g_handled[s]) continue;
-        g_previous[s] = current;
-        struct sigaction action = {};
-        action.sa_handler = RemoveTempFilesAndReraise;
-        sigemptyset(&action.sa_mask);
-        for (int other : kCleanupSignals) sigaddset(&action.sa_mask, other);
-        sigaction(kCleanupSignals[s], &action, nullptr);
-      }
-    }
+    if (g_slotsInUse++ == 0)
+      TakeCleanupSignals(RemoveTempFilesAndReraise, 0, g_previous, g_handled);
     return i;
   }
   return -1;
@@ -374,12 +417,10 @@ int ClaimSlot(int dirFd, const std::string& name) {
 // by the finished file. The last release puts the previous handlers back.
 void ReleaseSlot(int slot) {
   if (slot < 0) return;
+  std::lock_guard<std::mutex> lock(g_slotMutex);
   g_slots[slot].dirFd = -1;
   if (--g_slotsInUse > 0) return;
-  for (int s = 0; s < kSignalCount; ++s) {
-    if (g_handled[s]) sigaction(kCleanupSignals[s], &g_previous[s], nullptr);
-    g_handled[s] = false;
-  }
+  GiveBackCleanupSignals(g_previous, g_handled);
 }
 
 // Opens directory `dir` relative to `at` ("" is `at` itself) as a base for
@@ -461,7 +502,7 @@ int ResolveOutput(const std::string& path, int* dirFd, std::string* name, struct
 // too long for that gets ".ovkconv.XXXXXX". Either is one component of at
 // most NAME_MAX bytes.
 std::string TempNameFor(const std::string& name) {
-  static std::uint64_t counter = 0;
+  static std::atomic<std::uint64_t> counter{0};
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   std::uint64_t x =
@@ -630,7 +671,8 @@ int FinishOutput(PendingOutput* out) {
   if (e == 0 && fsync(out->fd) != 0) e = errno;
   if (e == 0) {
     CleanupSignalsHeld held;
-    e = PutInPlace(out, replaces);
+    // Once an interrupt has stopped the work, no new file takes a name.
+    e = g_stopSignal != 0 ? EINTR : PutInPlace(out, replaces);
     if (e == 0) {
       ReleaseSlot(out->slot);
       out->tempName.clear();
@@ -648,6 +690,30 @@ void ForceNamedTemporaryFiles(bool on) {
   g_forceNamed = on;
 }
 
+void BeginStoppableWork() {
+  g_stopSignal = 0;
+  g_stoppable = true;
+  // Calls in progress go on (SA_RESTART): the work ends by its own checks.
+  TakeCleanupSignals(RecordStop, SA_RESTART, g_beforeStoppable, g_stopHandled);
+}
+
+bool StopRequested() {
+  return g_stopSignal != 0;
+}
+
+void EndStoppableWork() {
+  GiveBackCleanupSignals(g_beforeStoppable, g_stopHandled);
+  g_stoppable = false;
+  const int sig = g_stopSignal.exchange(0);
+  if (sig == 0) return;
+  // Delivered at once, unless this thread blocks it.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+}
+
 std::FILE* StreamFromDescriptor(int fd, const char* mode) {
   int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (copy < 0) return nullptr;
@@ -657,6 +723,7 @@ std::FILE* StreamFromDescriptor(int fd, const char* mode) {
 }
 
 void PrintDiagnostics(std::string_view text) {
+  if (CaptureDiagnostics(text)) return;
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
 }

@@ -30,7 +30,8 @@ struct Call {
 };
 Call g_call;
 
-int RecordFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output) {
+int RecordFromOvk(const std::wstring& imageFile, const std::wstring& destPath, OutputForm output,
+                  OutputClaim) {
   ++g_call.calls;
   g_call.route = Route::kFromOvk;
   g_call.imageFile = imageFile;
@@ -40,7 +41,8 @@ int RecordFromOvk(const std::wstring& imageFile, const std::wstring& destPath, O
 }
 
 int RecordToOvk(const std::wstring& imageFile, const std::wstring& destPath, std::int32_t version,
-                bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping) {
+                bool ignoreAlpha, std::int32_t blockSize, const PaletteMapping& mapping,
+                OutputClaim) {
   ++g_call.calls;
   g_call.route = Route::kToOvk;
   g_call.imageFile = imageFile;

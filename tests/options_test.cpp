@@ -56,6 +56,18 @@ TEST(ParseOptions, Version) {
   EXPECT_EQ(Parse({L"-v-1"}).version, -1);  // unsigned compare: not a shorthand
   EXPECT_EQ(Parse({L"-v-2147483648"}).version, -2147483647 - 1);
   EXPECT_EQ(Parse({L"-v2", L"-v4"}).version, 1004);
+  // Any -v keeps -m from taking the reference's version.
+  EXPECT_TRUE(Parse({L"-mref.ovk"}).mapping.takeVersion);
+  EXPECT_FALSE(Parse({L"-mref.ovk", L"-v"}).mapping.takeVersion);
+}
+
+TEST(ParseOptions, Jobs) {
+  EXPECT_EQ(Parse({}).jobs, 0);
+  EXPECT_EQ(Parse({L"-j3"}).jobs, 3);
+  EXPECT_EQ(Parse({L"-J1"}).jobs, 1);
+  for (const wchar_t* fallback : {L"-j", L"-j0", L"-j-2", L"-jx"}) {
+    EXPECT_EQ(Parse({L"-j4", fallback}).jobs, 0) << fallback;
+  }
 }
 
 TEST(ParseOptions, BlockSize) {
