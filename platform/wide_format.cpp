@@ -1,5 +1,6 @@
 #include "platform/wide_format.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -39,12 +40,18 @@ std::wstring FormatWide(const wchar_t* format, va_list args) {
     va_copy(copy, args);
     int n = std::vswprintf(text.data(), text.size(), fmt.c_str(), copy);
     va_end(copy);
-    if (n >= 0) return std::wstring(text.data(), static_cast<std::size_t>(n));
+    // Some C libraries return the length the text needs, like snprintf,
+    // rather than failing, when it does not fit: only a length that fits is
+    // the text.
+    if (n >= 0 && static_cast<std::size_t>(n) < text.size()) {
+      return std::wstring(text.data(), static_cast<std::size_t>(n));
+    }
     if (text.size() >= (std::size_t{1} << 24)) {
       // Not a short buffer but a bad format: say so rather than print nothing.
       return std::wstring(format);
     }
-    text.resize(text.size() * 4);
+    text.resize(n > 0 ? std::max(static_cast<std::size_t>(n) + 1, text.size() * 2)
+                      : text.size() * 4);
   }
 }
 
