@@ -1,6 +1,6 @@
 cmake_minimum_required(VERSION 3.25)
-# Fails unless PROGRAM imports only DLLs that every Windows has: objdump -p
-# lists the import table's "DLL Name" entries.
+# Fails unless PROGRAM imports only DLLs that every Windows has (objdump -p
+# lists the import table's "DLL Name" entries) and carries its manifest.
 execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump -p ${PROGRAM} failed (${rc})")
@@ -19,3 +19,9 @@ foreach(entry ${entries})
   endif()
   message(STATUS "imports ${dll}")
 endforeach()
+
+# The manifest that declares long paths is built in.
+file(STRINGS ${PROGRAM} aware REGEX "<longPathAware[^>]*>true</longPathAware>")
+if(NOT aware)
+  message(FATAL_ERROR "${PROGRAM} has no manifest declaring longPathAware")
+endif()
