@@ -118,6 +118,10 @@ TEST(WindowsCli, APipeGetsTheAnsiCodePageWithCrlf) {
   EXPECT_EQ(missing.rawOut,
             "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xAA\x8C\xA9\x82\xC2\x82\xA9\x82\xE8"
             "\x82\xDC\x82\xB9\x82\xF1\x81\x48(C:\\no\\such.bmp)\r\n");
+  // libpng's messages take the same way on standard error.
+  ProcessResult damaged = RunOvkconv({DataPath("pngsuite/xc1n0g08.png"), "C:\\no\\out.ovk"});
+  EXPECT_EQ(damaged.rawErr,
+            "libpng warning: Invalid color type in IHDR\r\nlibpng error: Invalid IHDR data\r\n");
   // The Western code page is checked by the windows_western_code_page test:
   // a child started from here keeps the tests' code page whatever its
   // environment says.
@@ -220,16 +224,23 @@ TEST(WindowsCli, RelativeNamesAreFoundInTheExecutablesFolder) {
 TEST(WindowsCli, PathsLongerThanMaxPathWork) {
   const std::vector<std::uint8_t> reference = ReferenceOvk();
   ScratchDir dir;
+  // The test makes and removes the folders through the "\\?\" form itself.
+  std::vector<std::wstring> folders;
   std::string deep = dir.path();
   while (deep.size() < 300) {
     deep += "\\" + std::string(40, 'd');
-    // The test makes the folders through the "\\?\" form itself.
-    ASSERT_TRUE(CreateDirectoryW(platform::BytesToWide("\\\\?\\" + deep).c_str(), nullptr));
+    folders.push_back(platform::BytesToWide("\\\\?\\" + deep));
+    ASSERT_TRUE(CreateDirectoryW(folders.back().c_str(), nullptr));
   }
   Write("\\\\?\\" + deep + "\\pic.bmp", SampleBmp());
   ProcessResult r = RunOvkconv({deep + "\\pic.bmp", deep + "\\out.ovk"});
   EXPECT_EQ(r.out, deep + "\\pic.bmp to " + deep + "\\out.ovk\ndone.\n");
   EXPECT_EQ(Read("\\\\?\\" + deep + "\\out.ovk"), reference);
+  for (const char* name : {"\\pic.bmp", "\\out.ovk"}) {
+    DeleteFileW((folders.back() + platform::BytesToWide(name)).c_str());
+  }
+  for (auto f = folders.rbegin(); f != folders.rend(); ++f)
+    EXPECT_TRUE(RemoveDirectoryW(f->c_str()));
 }
 
 TEST(WindowsCli, OtherNamesOfTheInputAreTheSameFile) {
