@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "pack/pack.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ ParseStatus ParseOptions(std::span<const std::wstring> args, Options* options) {
   std::size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::wstring& arg = args[i];
-    if (arg.empty() || arg[0] != L'-') break;
+    if (arg.empty() || !platform::IsOptionIntroducer(arg[0])) break;
     if (arg.size() < 2) return ParseStatus::kShowUsage;
     const std::wstring value = arg.substr(2);
     switch (arg[1]) {

@@ -1,5 +1,6 @@
 #include "driver/output_name.h"
 
+#include <string_view>
 #include <utility>
 
 #include "platform/platform.h"
@@ -8,8 +9,9 @@ namespace {
 
 // Where the last path component starts: just after the last separator.
 std::size_t LastComponentStart(const std::wstring& path) {
-  std::size_t slash = path.rfind(platform::kSeparator);
-  return slash == std::wstring::npos ? 0 : slash + 1;
+  std::size_t start = path.size();
+  while (start > 0 && !platform::IsSeparator(path[start - 1])) --start;
+  return start;
 }
 
 void ReplaceExtension(std::wstring& name, const std::wstring& extension) {
@@ -21,11 +23,9 @@ void ReplaceExtension(std::wstring& name, const std::wstring& extension) {
 }  // namespace
 
 bool NameFits(const std::wstring& path) {
-  std::string bytes = platform::WideToBytes(path);
-  if (bytes.size() + 1 > platform::MaxPathBytes()) return false;
-  std::size_t slash = bytes.rfind('/');
-  std::size_t last = slash == std::string::npos ? bytes.size() : bytes.size() - slash - 1;
-  return last <= platform::MaxNameBytes();
+  if (platform::NameLength(path) + 1 > platform::MaxPathLength()) return false;
+  const std::wstring_view last = std::wstring_view(path).substr(LastComponentStart(path));
+  return platform::NameLength(last) <= platform::MaxNameLength();
 }
 
 bool DeriveOutputName(const std::wstring& imageFile, const std::wstring& destPath,

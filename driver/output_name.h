@@ -13,8 +13,9 @@ inline constexpr const wchar_t* kNameTooLongMessage = L"ファイル名が長す
 //   - no destination: the input name with its extension replaced;
 //   - a destination whose last component has a "." and that is not an
 //     existing directory: the destination itself, unchanged;
-//   - any other destination is a directory: destination + "/" (unless it
-//     already ends in one) + the input's last component, extension replaced.
+//   - any other destination is a directory: destination + the separator
+//     (unless it already ends in one; "/", or "\\" on Windows, where "/"
+//     separates too) + the input's last component, extension replaced.
 // Replacing the extension looks for the last "." inside the last component
 // only (a "." in a directory name is no extension): from it on, the text is
 // replaced; without one, the extension is appended.
@@ -26,9 +27,9 @@ inline constexpr const wchar_t* kNameTooLongMessage = L"ファイル名が長す
 bool DeriveOutputName(const std::wstring& imageFile, const std::wstring& destPath,
                       const std::wstring& extension, std::wstring* out);
 
-// True when `path` can name a file here: its bytes plus the terminator fit
-// platform::MaxPathBytes() and its last component fits
-// platform::MaxNameBytes().
+// True when `path` can name a file here: its length plus the terminator fit
+// platform::MaxPathLength() and its last component fits
+// platform::MaxNameLength().
 bool NameFits(const std::wstring& path);
 
 // True when the text from the last "." of `name` (anywhere in the path) is

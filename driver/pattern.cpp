@@ -111,7 +111,7 @@ bool MatchComponent(const std::wstring& component, const std::wstring& name) {
 }
 
 std::vector<PatternMatch> ExpandPattern(const std::wstring& pattern, const DirectoryLister& list) {
-  wchar_t sep = platform::kSeparator;
+  wchar_t sep = platform::PreferredSeparator();
   for (wchar_t c : pattern) {
     if (platform::IsSeparator(c)) {
       sep = c;

@@ -9,8 +9,8 @@ Cfile::~Cfile() {
 int Cfile::Open(int flags, const std::wstring& path) {
   Close();
   int error = 0;
-  int fd = platform::OpenFile(path, flags, &error);
-  if (fd < 0) return error != 0 ? error : EIO;
+  platform::FileHandle fd = platform::OpenFile(path, flags, &error);
+  if (fd == platform::kNoFile) return error != 0 ? error : EIO;
   std::int64_t end = platform::SeekFile(fd, 0, 2);
   if (end < 0 || platform::SeekFile(fd, 0, 0) != 0) {
     // Not a seekable file (a directory on some systems, a pipe): refuse it
@@ -24,7 +24,7 @@ int Cfile::Open(int flags, const std::wstring& path) {
 }
 
 void Cfile::Close() {
-  if (fd_ != -1) platform::CloseFile(fd_);
-  fd_ = -1;
+  if (fd_ != platform::kNoFile) platform::CloseFile(fd_);
+  fd_ = platform::kNoFile;
   size_ = 0;
 }

@@ -1,4 +1,5 @@
-// An open low-level file descriptor that knows the file's size.
+// An open low-level file (a descriptor, or a handle on Windows) that knows
+// the file's size.
 #pragma once
 
 #include <cstdint>
@@ -23,10 +24,10 @@ class Cfile {
   int Open(int flags, const std::wstring& path);
   void Close();
 
-  int fd() const { return fd_; }
+  platform::FileHandle fd() const { return fd_; }
   std::int64_t size() const { return size_; }
 
  private:
-  int fd_ = -1;
+  platform::FileHandle fd_ = platform::kNoFile;
   std::int64_t size_ = 0;
 };

@@ -10,13 +10,13 @@ bool CoutputFile::Open(const std::wstring& path) {
 }
 
 bool CoutputFile::Write(const void* data, std::size_t n) {
-  if (pending_.fd == -1) return false;
-  return platform::WriteFile(pending_.fd, data, n);
+  if (pending_.file == -1) return false;
+  return platform::WriteFile(pending_.file, data, n);
 }
 
 std::FILE* CoutputFile::Stream() {
-  if (stream_ == nullptr && pending_.fd != -1) {
-    stream_ = platform::StreamFromDescriptor(pending_.fd, "wb");
+  if (stream_ == nullptr && pending_.file != -1) {
+    stream_ = platform::StreamFromFile(pending_.file, "wb");
   }
   return stream_;
 }

@@ -35,7 +35,7 @@ class CoutputFile {
   // Removes the new file; the destination stays as it was.
   void Discard();
 
-  bool is_open() const { return pending_.fd != -1; }
+  bool is_open() const { return pending_.file != platform::kNoFile; }
 
  private:
   platform::PendingOutput pending_;

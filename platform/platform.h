@@ -1,30 +1,44 @@
 // The operating-system layer. Every call into the OS made by ovkconv goes
-// through this header; nothing else in the project includes POSIX headers.
+// through this header; nothing else in the project includes system headers.
+// It has two implementations, posix.cpp and windows.cpp, and the build
+// compiles the one for its target.
 //
-// Names are wide strings (wchar_t, UTF-32 on Linux). Command-line bytes are
-// decoded in the current locale; a byte that the locale cannot decode is kept as
-// the code point U+DC00 + byte, so that converting the name back to bytes gives
-// the very same path ("surrogate escape"). Every name therefore round-trips.
+// Names are wide strings. On Linux (wchar_t is UTF-32) command-line bytes are
+// decoded in the current locale; a byte that the locale cannot decode is kept
+// as the code point U+DC00 + byte, so that converting the name back to bytes
+// gives the very same path ("surrogate escape"). On Windows (wchar_t is
+// UTF-16) names are the system's own UTF-16 from the command line to every
+// system call and never pass through a code page. Every name round-trips.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace platform {
 
-// The path separator recognised in file names.
-inline constexpr wchar_t kSeparator = L'/';
+// True for a character that starts an option: "-", and on Windows "/" too.
+bool IsOptionIntroducer(wchar_t c);
+
+// True for a character that separates path components: "/", and on Windows
+// "\" too.
+bool IsSeparator(wchar_t c);
+// The separator that the program itself adds to a path: "/", or "\" on
+// Windows.
+wchar_t PreferredSeparator();
 
 // Sets the locale of every category to the user's default. When that locale
 // cannot encode the program's messages (C or POSIX, no LANG at all), LC_CTYPE
 // falls back to C.UTF-8 so that the Japanese text still reaches the console.
 void SetUserLocale();
 
-// Wide string <-> path bytes, surrogate-escaping undecodable bytes.
+// Wide string <-> bytes: on Linux the path bytes of the locale,
+// surrogate-escaping undecodable bytes; on Windows UTF-8 (a lone surrogate,
+// which no UTF-8 can hold, comes back as U+FFFD).
 std::wstring BytesToWide(const std::string& bytes);
 std::string WideToBytes(const std::wstring& wide);
 
@@ -44,10 +58,14 @@ bool IsDirectory(const std::wstring& path);
 // Appends the separator unless the path is empty or already ends in one.
 void AddTrailingSeparator(std::wstring& path);
 
-// The longest path, in bytes including the terminator, that the OS accepts.
-std::size_t MaxPathBytes();
-// The longest single path component (file or directory name), in bytes.
-std::size_t MaxNameBytes();
+// The length of `name` in the units in which the system counts its limits:
+// bytes of the locale's encoding on Linux, UTF-16 code units on Windows.
+std::size_t NameLength(std::wstring_view name);
+// The longest path, in those units including the terminator, that the OS
+// accepts.
+std::size_t MaxPathLength();
+// The longest single path component (file or directory name), in those units.
+std::size_t MaxNameLength();
 
 // Formatted wide output on standard output. The format follows the program's
 // message convention: "%s" takes a wide string (const wchar_t*) and "%d" an
@@ -56,74 +74,108 @@ std::size_t MaxNameBytes();
 // written as '?'.
 void Print(const wchar_t* format, ...);
 
-// Writes `text`, bytes as they are, on standard error: the diagnostics of the
-// libraries the program uses.
+// Writes `text` on standard error: the diagnostics of the libraries the
+// program uses, bytes as they are (on Windows, with CRLF line ends when
+// standard error is not a console).
 void PrintDiagnostics(std::string_view text);
 
-// Low-level file access. Descriptors are plain ints; -1 means none.
+// On Windows, true when the program has a console window of its own (it was
+// started from Explorer, or had files dropped on it) and neither standard
+// input nor standard output is redirected: the window closes the moment the
+// program ends. Always false elsewhere.
+bool ConsoleClosesAtExit();
+// Waits until a line (Enter) or the end of input arrives on standard input.
+void WaitForEnter();
+
+// An open file: a descriptor on Linux, a handle on Windows.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// Low-level file access.
 enum OpenFlags : int {
   kOpenRead = 1,
   kOpenWrite = 2,
   kOpenCreate = 4,
   kOpenTruncate = 8,
 };
-// Opens `path`; returns the descriptor, or -1 with *error set to errno.
-// Files it creates get mode 0666 less the umask. A directory is refused
-// (EISDIR), and opening a FIFO never blocks.
-int OpenFile(const std::wstring& path, int flags, int* error);
+// Opens `path` in binary; returns the file, or kNoFile with *error set to a
+// non-zero errno value. A directory is refused (EISDIR).
+// Linux: files it creates get mode 0666 less the umask, and opening a FIFO
+// never blocks.
+// Windows: others may read the file while it is open but not write it; a
+// name that is not a file on disk (a device such as NUL, CON or aux.png, a
+// "\\.\" path, a pipe) is refused (EINVAL) before anything is created.
+FileHandle OpenFile(const std::wstring& path, int flags, int* error);
 // Reads up to `count` bytes, retrying on interruption and partial reads until
 // `count` bytes or end of file; returns the bytes read or -1.
-std::int64_t ReadFile(int fd, void* buffer, std::size_t count);
+std::int64_t ReadFile(FileHandle file, void* buffer, std::size_t count);
 // Writes all `count` bytes, retrying partial writes; returns false on failure.
-bool WriteFile(int fd, const void* buffer, std::size_t count);
+bool WriteFile(FileHandle file, const void* buffer, std::size_t count);
 // Seeks: whence 0 start, 1 current, 2 end. Returns the new offset or -1.
-std::int64_t SeekFile(int fd, std::int64_t offset, int whence);
+std::int64_t SeekFile(FileHandle file, std::int64_t offset, int whence);
 // Closes; returns false when the OS reports an error (a lost write, say).
-bool CloseFile(int fd);
+bool CloseFile(FileHandle file);
 
-// True when both names lead, through any symbolic links, to one existing
-// file: the same device and inode, so hard links to one file are the same.
+// True when both names lead to one existing file. Linux: through any
+// symbolic links, the same device and inode. Windows: the same volume serial
+// number and file ID, so another case of the name, a short 8.3 name and a
+// path through a junction are the same file. Hard links to one file are the
+// same on both.
 bool SameFile(const std::wstring& a, const std::wstring& b);
 
 // Output files that appear whole or not at all.
 //
-// BeginOutput follows `path` through symbolic links (the links stay; the file
-// they end at is what gets replaced) and refuses a destination that is not a
-// regular file the process may write: a directory, a FIFO, a device, a
-// socket, a link that leads nowhere. It then opens a new, empty file in the
-// destination's directory. Where the file system allows it that file has no
-// name until FinishOutput gives it one, so nothing is left behind however the
-// process ends (but for the instant in which a name it was just given is
-// moved over an existing file). Elsewhere it has a temporary name, which
-// handlers for SIGINT, SIGTERM and SIGHUP remove before letting the signal
-// take its course (a signal that is ignored stays ignored). All names are
-// used relative to the destination's directory: any path the system accepts
-// works, and a temporary name is a single short component that never
-// lengthens it.
+// BeginOutput refuses a destination that is not a regular file the process
+// may write, and then opens a new, empty file in the destination's directory.
+// FinishOutput puts it in place in one step, after its data has reached the
+// disk; AbandonOutput removes it, leaving the destination as it was. Both
+// release everything; the result of BeginOutput and FinishOutput is 0 or an
+// errno value.
 //
-// FinishOutput gives the new file the permission bits of the file it
-// replaces less set-user-ID and set-group-ID (and, when running as root, its
-// owner and group), or 0666 less the umask when there is none; flushes it to
-// the disk; and then puts it in place in one step. AbandonOutput removes it,
-// leaving the destination as it was. Both release everything; the result of
-// BeginOutput and FinishOutput is 0 or an errno value.
+// Linux: BeginOutput follows `path` through symbolic links (the links stay;
+// the file they end at is what gets replaced) and refuses a directory, a
+// FIFO, a device, a socket, a link that leads nowhere. Where the file system
+// allows it the new file has no name until FinishOutput gives it one, so
+// nothing is left behind however the process ends (but for the instant in
+// which a name it was just given is moved over an existing file). Elsewhere
+// it has a temporary name, which handlers for SIGINT, SIGTERM and SIGHUP
+// remove before letting the signal take its course (a signal that is ignored
+// stays ignored). All names are used relative to the destination's
+// directory: any path the system accepts works, and a temporary name is a
+// single short component that never lengthens it. FinishOutput gives the new
+// file the permission bits of the file it replaces less set-user-ID and
+// set-group-ID (and, when running as root, its owner and group), or 0666 less
+// the umask when there is none.
+//
+// Windows: a directory, a read-only file, a device name and anything else
+// that is not a file on disk are refused. The new file has a temporary name
+// beside the destination, which a console control handler removes on Ctrl-C,
+// Ctrl-Break, closing the console window, logging off and shutting down.
+// FinishOutput flushes it (FlushFileBuffers); an existing file is replaced
+// with ReplaceFileW, which keeps its attributes and security descriptor, and
+// a new one is moved into place with write-through.
 struct PendingOutput {
-  int fd = -1;           // the new file, open for reading and writing
-  int dirFd = -1;        // the destination's directory
-  std::string name;      // the destination's name in that directory
-  std::string tempName;  // the new file's temporary name; empty while it has none
-  int slot = -1;         // where the signal handlers find tempName; -1: not there
+  PendingOutput();
+  ~PendingOutput();
+  PendingOutput(PendingOutput&&) noexcept;
+  PendingOutput& operator=(PendingOutput&&) noexcept;
+
+  FileHandle file = kNoFile;  // the new file, open for reading and writing
+  struct State;               // what the implementation needs to finish it
+  std::unique_ptr<State> state;
 };
 int BeginOutput(const std::wstring& path, PendingOutput* out);
 int FinishOutput(PendingOutput* out);
 void AbandonOutput(PendingOutput* out);
 // For tests: true makes BeginOutput use named temporary files even where
-// unnamed ones work, so that both kinds can be exercised on one machine.
+// unnamed ones work, so that both kinds can be exercised on one machine
+// (Windows has named ones only).
 void ForceNamedTemporaryFiles(bool on);
 
-// A standard-I/O stream over a duplicate of `fd` (for libpng). Closing the
-// stream closes the duplicate only; `fd` stays open and shares the position.
-std::FILE* StreamFromDescriptor(int fd, const char* mode);
+// A binary standard-I/O stream over a duplicate of `file` (for libpng).
+// Closing the stream closes the duplicate only; `file` stays open and shares
+// the position.
+std::FILE* StreamFromFile(FileHandle file, const char* mode);
 
 // ---------------------------------------------------------------------------
 // Many files in one run: what the batch form needs of the system.
@@ -131,10 +183,6 @@ std::FILE* StreamFromDescriptor(int fd, const char* mode);
 // Every implementation of the platform layer provides these too. None of them
 // is needed by a run that converts a single file.
 // ---------------------------------------------------------------------------
-
-// True for a character that separates path components: '/' here (Windows
-// takes '\\' as well).
-bool IsSeparator(wchar_t c);
 
 // One entry of a directory listing, its kind taken after symbolic links.
 struct DirectoryEntry {

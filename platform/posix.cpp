@@ -1,5 +1,6 @@
 // POSIX implementation of the platform layer.
 #include "platform/platform.h"
+#include "platform/wide_format.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -147,73 +148,59 @@ bool IsDirectory(const std::wstring& path) {
   return stat(WideToBytes(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void AddTrailingSeparator(std::wstring& path) {
-  // An empty path stays empty: "/" would turn "here" into the root.
-  if (!path.empty() && path.back() != kSeparator) path.push_back(kSeparator);
+bool IsOptionIntroducer(wchar_t c) {
+  return c == L'-';
 }
 
-std::size_t MaxPathBytes() {
+bool IsSeparator(wchar_t c) {
+  return c == L'/';
+}
+
+wchar_t PreferredSeparator() {
+  return L'/';
+}
+
+void AddTrailingSeparator(std::wstring& path) {
+  // An empty path stays empty: "/" would turn "here" into the root.
+  if (!path.empty() && !IsSeparator(path.back())) path.push_back(PreferredSeparator());
+}
+
+std::size_t NameLength(std::wstring_view name) {
+  std::string bytes;
+  for (wchar_t c : name) AppendEncoded(bytes, c);
+  return bytes.size();
+}
+
+std::size_t MaxPathLength() {
   return PATH_MAX;
 }
 
-std::size_t MaxNameBytes() {
+std::size_t MaxNameLength() {
   return NAME_MAX;
 }
 
-namespace {
-
-// Rewrites a format from the Windows wide-printf convention, where "%s" and
-// "%c" in a wide format take wide arguments, to the C library's, which wants
-// "%ls" and "%lc" for them. Flags, width and precision are kept as they are.
-std::wstring ToLibcWideFormat(const wchar_t* format) {
-  std::wstring out;
-  for (const wchar_t* p = format; *p != 0;) {
-    out.push_back(*p);
-    if (*p++ != L'%') continue;
-    while (*p != 0 && std::wcschr(L"-+ #0123456789.*", *p) != nullptr) out.push_back(*p++);
-    bool sized = false;
-    while (*p != 0 && std::wcschr(L"hlLqjzt", *p) != nullptr) {
-      out.push_back(*p++);
-      sized = true;
-    }
-    if (*p == 0) break;
-    if (!sized && (*p == L's' || *p == L'c')) out.push_back(L'l');
-    out.push_back(*p++);
-  }
-  return out;
-}
-
-}  // namespace
-
 void Print(const wchar_t* format, ...) {
-  std::wstring fmt = ToLibcWideFormat(format);
-  // vswprintf reports a short buffer only as a failure, so grow until the
-  // text fits. The bound stops a format error from growing without end.
-  std::vector<wchar_t> text(256);
-  for (;;) {
-    va_list args;
-    va_start(args, format);
-    int n = std::vswprintf(text.data(), text.size(), fmt.c_str(), args);
-    va_end(args);
-    if (n >= 0) {
-      text.resize(static_cast<std::size_t>(n));
-      break;
-    }
-    if (text.size() >= (std::size_t{1} << 24)) {
-      // Not a short buffer but a bad format: say so rather than print nothing.
-      text.assign(format, format + std::wcslen(format));
-      break;
-    }
-    text.resize(text.size() * 4);
-  }
-  if (CaptureText(std::wstring_view(text.data(), text.size()))) return;
+  va_list args;
+  va_start(args, format);
+  const std::wstring text = FormatWide(format, args);
+  va_end(args);
+  if (CaptureText(text)) return;
   std::string bytes;
   for (wchar_t c : text) AppendEncoded(bytes, c);
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
 }
 
-int OpenFile(const std::wstring& path, int flags, int* error) {
+bool ConsoleClosesAtExit() {
+  return false;
+}
+
+void WaitForEnter() {
+  for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
+  }
+}
+
+FileHandle OpenFile(const std::wstring& path, int flags, int* error) {
   // O_NONBLOCK only keeps the open itself from waiting forever on a FIFO with
   // no writer; it is cleared again before any read or write.
   int oflags = O_CLOEXEC | O_NONBLOCK;
@@ -250,7 +237,8 @@ int OpenFile(const std::wstring& path, int flags, int* error) {
   return -1;
 }
 
-std::int64_t ReadFile(int fd, void* buffer, std::size_t count) {
+std::int64_t ReadFile(FileHandle file, void* buffer, std::size_t count) {
+  const int fd = static_cast<int>(file);
   std::size_t done = 0;
   auto* p = static_cast<unsigned char*>(buffer);
   while (done < count) {
@@ -265,7 +253,8 @@ std::int64_t ReadFile(int fd, void* buffer, std::size_t count) {
   return static_cast<std::int64_t>(done);
 }
 
-bool WriteFile(int fd, const void* buffer, std::size_t count) {
+bool WriteFile(FileHandle file, const void* buffer, std::size_t count) {
+  const int fd = static_cast<int>(file);
   std::size_t done = 0;
   const auto* p = static_cast<const unsigned char*>(buffer);
   while (done < count) {
@@ -280,14 +269,14 @@ bool WriteFile(int fd, const void* buffer, std::size_t count) {
   return true;
 }
 
-std::int64_t SeekFile(int fd, std::int64_t offset, int whence) {
+std::int64_t SeekFile(FileHandle file, std::int64_t offset, int whence) {
   int w = whence == 0 ? SEEK_SET : whence == 1 ? SEEK_CUR : SEEK_END;
-  off_t r = lseek(fd, static_cast<off_t>(offset), w);
+  off_t r = lseek(static_cast<int>(file), static_cast<off_t>(offset), w);
   return r < 0 ? -1 : static_cast<std::int64_t>(r);
 }
 
-bool CloseFile(int fd) {
-  return close(fd) == 0;
+bool CloseFile(FileHandle file) {
+  return close(static_cast<int>(file)) == 0;
 }
 
 bool SameFile(const std::wstring& a, const std::wstring& b) {
@@ -422,6 +411,23 @@ void ReleaseSlot(int slot) {
   if (--g_slotsInUse > 0) return;
   GiveBackCleanupSignals(g_previous, g_handled);
 }
+
+}  // namespace
+
+struct PendingOutput::State {
+  int fd = -1;           // the new file, open for reading and writing
+  int dirFd = -1;        // the destination's directory
+  std::string name;      // the destination's name in that directory
+  std::string tempName;  // the new file's temporary name; empty while it has none
+  int slot = -1;         // where the signal handlers find tempName; -1: not there
+};
+
+PendingOutput::PendingOutput() = default;
+PendingOutput::~PendingOutput() = default;
+PendingOutput::PendingOutput(PendingOutput&&) noexcept = default;
+PendingOutput& PendingOutput::operator=(PendingOutput&&) noexcept = default;
+
+namespace {
 
 // Opens directory `dir` relative to `at` ("" is `at` itself) as a base for
 // the *at calls. Only searching it is needed, not reading it.
@@ -562,9 +568,12 @@ int OpenUnnamed(int dirFd) {
 #endif
 }
 
+// The state of an output file between BeginOutput and FinishOutput.
+using Pending = PendingOutput::State;
+
 // Creates a new file under a fresh temporary name in `out->dirFd`, recorded
 // for the signal handlers before any signal can see it.
-int OpenNamed(PendingOutput* out) {
+int OpenNamed(Pending* out) {
   CleanupSignalsHeld held;
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string temp = TempNameFor(out->name);
@@ -586,7 +595,7 @@ int OpenNamed(PendingOutput* out) {
 
 // Puts the finished file in place over (or as) `out->name`. Called with the
 // cleanup signals blocked, so no temporary name made here can outlive it.
-int PutInPlace(PendingOutput* out, bool replaces) {
+int PutInPlace(Pending* out, bool replaces) {
   const char* name = out->name.c_str();
   if (!out->tempName.empty()) {
     return renameat(out->dirFd, out->tempName.c_str(), out->dirFd, name) == 0 ? 0 : errno;
@@ -612,7 +621,7 @@ int PutInPlace(PendingOutput* out, bool replaces) {
 }
 
 // Closes what `out` holds and removes a temporary name that is still there.
-void ReleaseOutput(PendingOutput* out) {
+void ReleaseOutput(Pending* out) {
   if (out->fd != -1) close(out->fd);
   if (!out->tempName.empty()) {
     CleanupSignalsHeld held;
@@ -620,13 +629,15 @@ void ReleaseOutput(PendingOutput* out) {
     ReleaseSlot(out->slot);
   }
   if (out->dirFd != -1) close(out->dirFd);
-  *out = PendingOutput{};
+  *out = Pending{};
 }
 
 }  // namespace
 
-int BeginOutput(const std::wstring& path, PendingOutput* out) {
-  AbandonOutput(out);
+int BeginOutput(const std::wstring& path, PendingOutput* pending) {
+  AbandonOutput(pending);
+  pending->state = std::make_unique<Pending>();
+  Pending* out = pending->state.get();
   struct stat st;
   bool exists = false;
   int e = ResolveOutput(WideToBytes(path), &out->dirFd, &out->name, &st, &exists);
@@ -648,11 +659,14 @@ int BeginOutput(const std::wstring& path, PendingOutput* out) {
     }
   }
   if (e != 0) ReleaseOutput(out);
+  pending->file = out->fd;
   return e;
 }
 
-int FinishOutput(PendingOutput* out) {
-  if (out->fd == -1) return EBADF;
+int FinishOutput(PendingOutput* pending) {
+  Pending* out = pending->state.get();
+  if (out == nullptr || out->fd == -1) return EBADF;
+  pending->file = kNoFile;
   struct stat st;
   int e = 0;
   const bool replaces = fstatat(out->dirFd, out->name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -682,8 +696,9 @@ int FinishOutput(PendingOutput* out) {
   return e;
 }
 
-void AbandonOutput(PendingOutput* out) {
-  ReleaseOutput(out);
+void AbandonOutput(PendingOutput* pending) {
+  if (pending->state != nullptr) ReleaseOutput(pending->state.get());
+  pending->file = kNoFile;
 }
 
 void ForceNamedTemporaryFiles(bool on) {
@@ -714,8 +729,8 @@ void EndStoppableWork() {
   raise(sig);
 }
 
-std::FILE* StreamFromDescriptor(int fd, const char* mode) {
-  int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+std::FILE* StreamFromFile(FileHandle file, const char* mode) {
+  int copy = fcntl(static_cast<int>(file), F_DUPFD_CLOEXEC, 0);
   if (copy < 0) return nullptr;
   std::FILE* stream = fdopen(copy, mode);
   if (stream == nullptr) close(copy);

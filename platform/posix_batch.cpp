@@ -14,10 +14,6 @@
 
 namespace platform {
 
-bool IsSeparator(wchar_t c) {
-  return c == kSeparator;
-}
-
 bool ListDirectory(const std::wstring& dir, std::vector<DirectoryEntry>* entries) {
   const std::string base = dir.empty() ? std::string(".") : WideToBytes(dir);
   DIR* d = opendir(base.c_str());

@@ -235,7 +235,7 @@ TEST_P(CoutputFileKinds, ReplacesTheTargetOfALinkAndHandlesLongNames) {
 
   // A name at the component limit leaves no room for a decorated temporary
   // name beside it.
-  std::string longName(platform::MaxNameBytes(), 'L');
+  std::string longName(platform::MaxNameLength(), 'L');
   ASSERT_TRUE(out.Open(Wide(dir.File(longName))));
   ASSERT_TRUE(out.Write("\3", 1));
   ASSERT_TRUE(out.Commit());

@@ -110,9 +110,9 @@ TEST(ParseOptions, FileNames) {
   EXPECT_EQ(o.destPath, L"-na");
   EXPECT_FALSE(o.ignoreAlpha);
 
-  o = Parse({L"/abs/pic.bmp", L"/abs/out"});
-  EXPECT_EQ(o.imageFile, L"/abs/pic.bmp");
-  EXPECT_EQ(o.destPath, L"/abs/out");
+  o = Parse({L"../pic.bmp", L"../out"});
+  EXPECT_EQ(o.imageFile, L"../pic.bmp");
+  EXPECT_EQ(o.destPath, L"../out");
 
   o = Parse({L"-p", L"-v2"});
   EXPECT_FALSE(o.imageFile.has_value());

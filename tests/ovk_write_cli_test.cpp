@@ -309,7 +309,7 @@ TEST(ConvertToOvkCli, LongestOutputPathWorks) {
   Picture p = Stripes(16, 16, 4);
   WriteBytes(in, BuildBmp(p));
   // Folders of 200 bytes until at most 250 bytes are left for the name.
-  const std::size_t longest = platform::MaxPathBytes() - 1;
+  const std::size_t longest = platform::MaxPathLength() - 1;
   std::string folder = dir.path();
   while (folder.size() + 1 + 250 < longest) folder += "/" + std::string(200, 'd');
   std::filesystem::create_directories(folder);

@@ -96,6 +96,12 @@ TEST(Paths, ExistenceSeparatorAndOwnDirectory) {
   p.clear();
   platform::AddTrailingSeparator(p);
   EXPECT_EQ(p, L"");
+  // Only "/" separates and only "-" starts an option: "/abs/pic.bmp" is a
+  // file name, "a\\b" one component.
+  EXPECT_TRUE(platform::IsSeparator(L'/'));
+  EXPECT_FALSE(platform::IsSeparator(L'\\'));
+  EXPECT_TRUE(platform::IsOptionIntroducer(L'-'));
+  EXPECT_FALSE(platform::IsOptionIntroducer(L'/'));
 
   std::wstring exe = platform::ExecutableDirectory();
   ASSERT_FALSE(exe.empty());

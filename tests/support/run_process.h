@@ -17,6 +17,13 @@ struct ProcessResult {
   // (killed by a signal, or it could not be started).
   int status = -1;
   int signal = 0;  // the signal that ended the child; 0 when none did
+  // Windows: the whole 32-bit exit code (status holds its low byte), and the
+  // bytes as the child wrote them. `out` and `err` hold those decoded from
+  // the ANSI code page into UTF-8 with CRLF as "\n", as the same messages
+  // are written on Linux.
+  std::uint32_t exitCode = 0;
+  std::string rawOut;
+  std::string rawErr;
 };
 
 struct ProcessOptions {
@@ -49,7 +56,8 @@ inline constexpr bool kAddressSpaceLimitsApply = true;
 #endif
 
 // Runs `program` with `args` (not counting argv[0], which is `program`).
-// Standard input is /dev/null.
+// Standard input is /dev/null (NUL on Windows, where the names and arguments
+// are UTF-8 and `signal` and `addressSpaceKib` do not apply).
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                          const ProcessOptions& options = {});
 

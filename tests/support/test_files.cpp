@@ -7,16 +7,20 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace testing_support {
 
 ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ovktest-XXXXXX").string();
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  char* made = mkdtemp(buf.data());
-  EXPECT_NE(made, nullptr);
-  path_ = made != nullptr ? made : "";
+  // A name no directory has yet: create_directory fails on one that exists.
+  static std::mt19937_64 random(std::random_device{}());
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path dir = base / ("ovktest-" + std::to_string(random() % 100000000));
+    std::error_code ec;
+    if (std::filesystem::create_directory(dir, ec)) path_ = dir.string();
+  }
+  EXPECT_FALSE(path_.empty());
 }
 
 ScratchDir::~ScratchDir() {
@@ -44,7 +48,7 @@ bool FileExists(const std::string& path) {
 std::vector<std::string> DirectoryNames(const std::string& dir) {
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(dir)) {
-    names.push_back(e.path().filename());
+    names.push_back(e.path().filename().string());
   }
   std::sort(names.begin(), names.end());
   return names;

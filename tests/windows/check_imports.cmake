@@ -1,0 +1,27 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails unless PROGRAM imports only DLLs that every Windows has (objdump -p
+# lists the import table's "DLL Name" entries) and carries its manifest.
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump -p ${PROGRAM} failed (${rc})")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" entries "${dump}")
+if(NOT entries)
+  message(FATAL_ERROR "no import table found in ${PROGRAM}")
+endif()
+set(system KERNEL32.DLL MSVCRT.DLL USER32.DLL ADVAPI32.DLL SHELL32.DLL NTDLL.DLL)
+foreach(entry ${entries})
+  string(REPLACE "DLL Name: " "" dll "${entry}")
+  string(STRIP "${dll}" dll)
+  string(TOUPPER "${dll}" upper)
+  if(NOT upper IN_LIST system)
+    message(FATAL_ERROR "${PROGRAM} imports ${dll}, which does not ship with Windows")
+  endif()
+  message(STATUS "imports ${dll}")
+endforeach()
+
+# The manifest that declares long paths is built in.
+file(STRINGS ${PROGRAM} aware REGEX "<longPathAware[^>]*>true</longPathAware>")
+if(NOT aware)
+  message(FATAL_ERROR "${PROGRAM} has no manifest declaring longPathAware")
+endif()
